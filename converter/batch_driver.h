@@ -1,0 +1,12 @@
+// Runs the conversion for every directory entry that matches the pattern.
+#pragma once
+
+#include "text.h"
+
+// Converts every library the pattern matches and returns the run's exit
+// status. Ends the process itself on the failures that stop a run.
+ExitStatus RunBatch(const char* pattern);
+
+// The whole run for a command line's tokens (token 0 is the program):
+// settings from the switch, or the usage banner; never returns.
+[[noreturn]] void RunConverter(int count, const char* const* tokens);

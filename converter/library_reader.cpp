@@ -1,0 +1,103 @@
+#include "library_reader.h"
+
+#include "text.h"
+
+namespace {
+
+constexpr char ArchiveSignature[] = "!<arch>\n";
+constexpr SIZE_T SignatureSize = 8;
+constexpr SIZE_T MemberHeaderSize = 60;
+constexpr SIZE_T MemberNameSize = 16;
+constexpr SIZE_T CountOffset = SignatureSize + MemberHeaderSize;  // 68
+constexpr SIZE_T FirstOffsetOffset = CountOffset + 4;             // 72
+
+constexpr char ImportPrefix[] = "__imp_";
+constexpr char DescriptorPrefix[] = "__IMPORT_DESCRIPTOR_";
+constexpr char NullDescriptor[] = "__NULL_IMPORT_DESCRIPTOR";
+constexpr char NullThunk[] = "_NULL_THUNK_DATA";
+constexpr char DeleteByte = 0x7F;
+
+bool StartsWith(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix)
+        if (*text != *prefix) return false;
+    return true;
+}
+
+DWORD ReadBigEndian32(const BYTE* bytes) {
+    return (static_cast<DWORD>(bytes[0]) << 24) | (static_cast<DWORD>(bytes[1]) << 16) |
+           (static_cast<DWORD>(bytes[2]) << 8) | static_cast<DWORD>(bytes[3]);
+}
+
+bool HasLinkerMemberName(const BYTE* header) {
+    if (header[0] != '/') return false;
+    for (SIZE_T i = 1; i < MemberNameSize; ++i)
+        if (header[i] != ' ') return false;
+    return true;
+}
+
+// Where the names start, computed in 64 bits so that no count overflows.
+ULONGLONG NamesOffset(DWORD count) { return FirstOffsetOffset + 4ull * count; }
+
+// Each of 'count' names must end in a NUL inside [position, end).
+bool NamesEndInside(const BYTE* position, const BYTE* end, DWORD count) {
+    for (DWORD i = 0; i < count; ++i) {
+        while (position < end && *position != 0) ++position;
+        if (position == end) return false;
+        ++position;
+    }
+    return true;
+}
+
+void TurnLeadingAtIntoUnderscore(char* name) {
+    if (name[0] == '@') name[0] = '_';
+}
+
+// The name to keep for one table entry, or null when it is dropped.
+char* KeptName(char* name) {
+    if (StartsWith(name, ImportPrefix)) {
+        char* rest = name + sizeof(ImportPrefix) - 1;
+        if (rest[0] == '?') return nullptr;
+        TurnLeadingAtIntoUnderscore(rest);
+        return rest;
+    }
+    if (name[0] == DeleteByte && FindNullThunk(name + 1) != nullptr) return nullptr;
+    if (StartsWith(name, DescriptorPrefix)) return nullptr;
+    if (StrEqualLength(name, NullDescriptor) != 0) return nullptr;
+    if (name[0] == '?') return nullptr;
+    TurnLeadingAtIntoUnderscore(name);
+    return name;
+}
+
+}  // namespace
+
+bool IsValidImportLibrary(const LibraryImage& image) {
+    if (image.Size < SignatureSize) return false;
+    for (SIZE_T i = 0; i < SignatureSize; ++i)
+        if (image.Bytes[i] != static_cast<BYTE>(ArchiveSignature[i])) return false;
+    if (image.Size == SignatureSize) return true;
+    if (image.Size < FirstOffsetOffset || !HasLinkerMemberName(image.Bytes + SignatureSize)) return false;
+    DWORD count = ReadBigEndian32(image.Bytes + CountOffset);
+    ULONGLONG namesOffset = NamesOffset(count);
+    if (namesOffset > image.Size) return false;
+    return NamesEndInside(image.Bytes + namesOffset, image.Bytes + image.Size, count);
+}
+
+const char* FindNullThunk(const char* text) {
+    for (; *text != '\0'; ++text)
+        if (StartsWith(text, NullThunk)) return text;
+    return nullptr;
+}
+
+SymbolList ReadSymbolTable(const LibraryImage& image) {
+    SymbolList list{nullptr, 0};
+    if (image.Size <= SignatureSize) return list;
+    DWORD count = ReadBigEndian32(image.Bytes + CountOffset);
+    list.Names = static_cast<char**>(AllocateOrFail((static_cast<SIZE_T>(count) + 1) * sizeof(char*)));
+    char* name = reinterpret_cast<char*>(image.Bytes + NamesOffset(count));
+    for (DWORD i = 0; i < count; ++i) {
+        char* kept = KeptName(name);
+        if (kept != nullptr) list.Names[list.Count++] = kept;
+        name += StrLen(name) + 1;
+    }
+    return list;
+}

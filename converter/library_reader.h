@@ -1,0 +1,30 @@
+// Reads the procedure names from the first linker member of an import
+// library archive.
+#pragma once
+
+#include "win32.h"
+
+// The file's bytes as read, with their length.
+struct LibraryImage {
+    BYTE* Bytes;
+    SIZE_T Size;
+};
+
+// The kept names: pointers into the image, in table order.
+struct SymbolList {
+    char** Names;
+    SIZE_T Count;
+};
+
+// True when the image starts with the archive signature and either ends
+// there (an empty archive) or holds a first linker member whose header,
+// count, offsets and names all lie within the file's bytes.
+bool IsValidImportLibrary(const LibraryImage& image);
+
+// The first position at which "_NULL_THUNK_DATA" starts, or null.
+const char* FindNullThunk(const char* text);
+
+// Collects the names of a valid image, dropping the linker's bookkeeping
+// symbols and the '?'-decorated names; "__imp_" is cut off, and a leading
+// '@' becomes '_' in place. Ends the run when the list can't be allocated.
+SymbolList ReadSymbolTable(const LibraryImage& image);

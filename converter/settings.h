@@ -1,0 +1,53 @@
+// The command line and the run-wide conversion settings it selects.
+#pragma once
+
+#include "win32.h"
+
+// Which family of lines the run writes.
+enum class OutputMode : int {
+    Prototypes = 0,         // PROTO lines
+    StdcallPrototypes = 1,  // PROTO STDCALL lines
+    FasmBothCharsets = 2,   // FASM definitions under conditional blocks
+    Lzasm = 3,              // PROCDESC and EXTRN lines
+    Solasm = 4,             // extern ... alias ... lines
+    FasmOneCharset = 5,     // FASM definitions for one character set
+};
+
+// Writes the parameter list for 'count' parameters, ending in "\r\n", and
+// returns its length.
+typedef SIZE_T (*ParamListBuilderFn)(char* buffer, int count);
+
+constexpr SIZE_T VarargTemplateSlot = 20;
+
+struct ConversionSettings {
+    OutputMode Mode;
+    const char* LineTemplate;
+    char VarargTemplate[VarargTemplateSlot];
+    ParamListBuilderFn ParamListBuilder;
+    char PreferredLetter;  // 'A' or 'W'; the other is PreferredLetter ^ 0x16
+    int KeepFirstChar;
+};
+
+extern ConversionSettings Settings;
+
+constexpr char OtherLetter(char preferred) { return static_cast<char>(preferred ^ 0x16); }
+
+// The tokens of a command line: slot k points to token k, token 0 being the
+// program name. Sized from the line, so any line fits.
+struct ArgumentTable {
+    char** Slots;
+    char* Text;
+};
+
+// Splits the raw command line: spaces and tabs separate, double quotes
+// switch quoting on and off and are dropped. Returns the token count.
+int ParseCommandLineText(const char* commandLine, ArgumentTable& table);
+// The same on the process's command line (GetCommandLineA).
+int ParseCommandLine(ArgumentTable& table);
+
+// Resets the settings to the defaults, then applies the switch of a
+// three-token call. Returns false when the call needs the usage banner:
+// a count other than 2 or 3, or a switch that no row matches.
+bool ChooseSettings(int count, const char* const* tokens);
+
+extern const char UsageBanner[];

@@ -1,0 +1,149 @@
+#include "text.h"
+
+namespace {
+
+// The bytes that stop FormatText's plain copy: the NUL and the '%'.
+struct SpecialChars {
+    BYTE isSpecial[256];
+};
+constexpr SpecialChars MakeSpecialCharTable() {
+    SpecialChars table{};
+    table.isSpecial[0] = 1;
+    table.isSpecial[static_cast<BYTE>('%')] = 1;
+    return table;
+}
+constexpr SpecialChars SpecialCharTable = MakeSpecialCharTable();
+
+typedef DWORD __attribute__((may_alias)) AliasedWord;
+
+constexpr DWORD LowBits = 0x01010101u;
+constexpr DWORD HighBits = 0x80808080u;
+
+bool HoldsZeroByte(DWORD word) { return ((word - LowBits) & ~word & HighBits) != 0; }
+
+}  // namespace
+
+// Four bytes at a time. The loads are aligned, so they never cross into an
+// unmapped page; the up to three bytes read past the terminator lie in the
+// same aligned word and are never used. The address sanitizer would still
+// flag those bytes, hence the exemption (the same one every libc strlen has).
+__attribute__((no_sanitize("address"))) SIZE_T StrLen(const char* text) {
+    const char* p = text;
+    for (; (reinterpret_cast<ULONG_PTR>(p) & 3) != 0; ++p)
+        if (*p == '\0') return static_cast<SIZE_T>(p - text);
+    const AliasedWord* word = reinterpret_cast<const AliasedWord*>(p);
+    while (!HoldsZeroByte(*word)) ++word;
+    for (p = reinterpret_cast<const char*>(word); *p != '\0'; ++p) {
+    }
+    return static_cast<SIZE_T>(p - text);
+}
+
+SIZE_T StrCopy(const char* source, char* destination) {
+    SIZE_T n = 0;
+    while ((destination[n] = source[n]) != '\0') ++n;
+    return n;
+}
+
+void StrAppend(char* destination, const char* source) { StrCopy(source, destination + StrLen(destination)); }
+
+SIZE_T StrEqualLength(const char* a, const char* b) {
+    SIZE_T n = 0;
+    while (a[n] == b[n]) {
+        if (a[n] == '\0') return n;
+        ++n;
+    }
+    return 0;
+}
+
+void CopyDirectoryPart(const char* path, char* destination) {
+    SIZE_T end = 0;
+    for (SIZE_T i = 0; (destination[i] = path[i]) != '\0'; ++i)
+        if (path[i] == '\\' || path[i] == '/') end = i + 1;
+    destination[end] = '\0';
+}
+
+void WriteConsoleText(const char* text) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(StrLen(text)), &written, nullptr);
+}
+
+SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments,
+                      SIZE_T argumentCount) {
+    SIZE_T n = 0;
+    SIZE_T next = 0;
+    for (const char* t = templateText;; ++t) {
+        char c = *t;
+        if (SpecialCharTable.isSpecial[static_cast<BYTE>(c)] == 0) {
+            destination[n++] = c;
+        } else if (c == '\0') {
+            destination[n] = '\0';
+            return n;
+        } else if (next < argumentCount) {
+            for (const char* a = arguments[next++]; *a != '\0'; ++a) destination[n++] = *a;
+        }
+    }
+}
+
+SIZE_T FormattedLength(const char* templateText, const char* const* arguments, SIZE_T argumentCount) {
+    SIZE_T n = 0;
+    SIZE_T next = 0;
+    for (const char* t = templateText; *t != '\0'; ++t) {
+        if (*t != '%')
+            ++n;
+        else if (next < argumentCount)
+            n += StrLen(arguments[next++]);
+    }
+    return n;
+}
+
+void FailRun(const char* message) {
+    WriteConsoleText(message);
+    ExitProcess(static_cast<UINT>(ExitStatus::Failed));
+}
+
+void* AllocateOrFail(SIZE_T bytes) {
+    HANDLE heap = GetProcessHeap();
+    void* block = heap != nullptr ? HeapAlloc(heap, HEAP_ZERO_MEMORY, bytes) : nullptr;
+    if (block == nullptr) FailRun("memory allocation failure");
+    return block;
+}
+
+void FreeBlock(void* block) {
+    if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
+}
+
+void CopyBytes(void* destination, const void* source, SIZE_T count) {
+    char* to = static_cast<char*>(destination);
+    const char* from = static_cast<const char*>(source);
+    for (SIZE_T i = 0; i < count; ++i) to[i] = from[i];
+}
+
+void ReserveText(TextBuffer& buffer, SIZE_T extra) {
+    constexpr SIZE_T Largest = ~static_cast<SIZE_T>(0) / 2;
+    if (extra >= Largest - buffer.length) FailRun("memory allocation failure");
+    SIZE_T needed = buffer.length + extra + 1;
+    if (needed <= buffer.capacity) return;
+    SIZE_T capacity = buffer.capacity < 256 ? 256 : buffer.capacity;
+    while (capacity < needed) capacity *= 2;
+    char* grown = static_cast<char*>(AllocateOrFail(capacity));
+    if (buffer.data != nullptr) CopyBytes(grown, buffer.data, buffer.length + 1);
+    FreeBlock(buffer.data);
+    buffer.data = grown;
+    buffer.capacity = capacity;
+}
+
+void ReleaseText(TextBuffer& buffer) {
+    FreeBlock(buffer.data);
+    buffer = TextBuffer{};
+}
+
+void SetText(TextBuffer& buffer, const char* text) {
+    buffer.length = 0;
+    AppendText(buffer, text);
+}
+
+void AppendText(TextBuffer& buffer, const char* text) {
+    SIZE_T length = StrLen(text);
+    ReserveText(buffer, length);
+    buffer.length += StrCopy(text, buffer.data + buffer.length);
+}
