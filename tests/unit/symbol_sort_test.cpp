@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "symbol_sort.h"
+
+namespace {
+
+// Names and the pointer list that the sort moves.
+struct Names {
+    explicit Names(std::vector<std::string> texts) : texts(std::move(texts)) {
+        for (std::string& t : this->texts) pointers.push_back(t.data());
+    }
+    std::vector<std::string> Order() const { return {pointers.begin(), pointers.end()}; }
+    std::vector<std::string> texts;
+    std::vector<char*> pointers;
+};
+
+// The terminator takes part as 0, so a byte of 0x80 or above after a
+// common prefix sorts before the end of the shorter name.
+bool SignedLess(const std::string& a, const std::string& b) {
+    const char* x = a.c_str();
+    const char* y = b.c_str();
+    return std::lexicographical_compare(x, x + a.size() + 1, y, y + b.size() + 1, [](char x, char y) {
+        return static_cast<signed char>(x) < static_cast<signed char>(y);
+    });
+}
+
+std::vector<std::string> Expected(std::vector<std::string> texts) {
+    std::sort(texts.begin(), texts.end(), SignedLess);
+    return texts;
+}
+
+std::vector<std::string> InOrder(int count) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < count; ++i) texts.push_back("_F" + std::to_string(10000 + i));
+    return texts;
+}
+
+std::vector<SIZE_T> Gaps(SIZE_T count) {
+    std::vector<SIZE_T> gaps;
+    SIZE_T gap = count;
+    for (bool forward = true;; forward = !forward) {
+        gap = forward ? ForwardGap(gap) : BackwardGap(gap);
+        if (gap <= 1) return gaps;
+        gaps.push_back(gap);
+    }
+}
+
+}  // namespace
+
+TEST(CompareSymbols, UsesSignedBytesWithTheTerminatorAsZero) {
+    EXPECT_LT(CompareSymbols("_Foo@8", "_FooA@8"), 0);
+    EXPECT_LT(CompareSymbols("_Foo", "_FooA"), 0);
+    EXPECT_LT(CompareSymbols("_FooA", "_FooW"), 0);
+    EXPECT_LT(CompareSymbols("_Foo\x80", "_Foo"), 0);  // 0x80 counts as -128, below the NUL
+    EXPECT_LT(CompareSymbols("\xff", "A"), 0);
+    EXPECT_LT(CompareSymbols("Z", "_"), 0);
+    EXPECT_EQ(CompareSymbols("same", "same"), 0);
+    EXPECT_EQ(CompareSymbols("", ""), 0);
+    EXPECT_GT(CompareSymbols("b", "a"), 0);
+}
+
+TEST(QuickSortLimited, GivesUpAtTheDepthLimitOnOrderedInput) {
+    Names hundred(InOrder(100));
+    EXPECT_EQ(QuickSortLimited(hundred.pointers.data(), 0, 99, 0, QuickSortDepthLimit), SortOutcome::Finished);
+    EXPECT_EQ(hundred.Order(), InOrder(100));
+    Names hundredOne(InOrder(101));
+    EXPECT_EQ(QuickSortLimited(hundredOne.pointers.data(), 0, 100, 0, QuickSortDepthLimit),
+              SortOutcome::Abandoned);
+    // The comb sort then finishes the job, whatever the quicksort left.
+    CombSort(hundredOne.pointers.data(), 101);
+    EXPECT_EQ(hundredOne.Order(), InOrder(101));
+}
+
+TEST(CombSort, GapsFollowTheShrinkRules) {
+    EXPECT_EQ(Gaps(100), (std::vector<SIZE_T>{73, 51, 37, 25, 18, 12, 8, 5, 3}));
+    EXPECT_EQ(Gaps(20), (std::vector<SIZE_T>{14, 11, 7, 4, 2}));
+}
+
+TEST(CombSort, IntegerGapsEqualRoundedDivisionUpToTenMillion) {
+    auto reference = [](SIZE_T gap, double divisor) {
+        SIZE_T next = static_cast<SIZE_T>(std::nearbyint(static_cast<double>(gap) / divisor)) - 1;
+        return next == 9 || next == 10 ? SIZE_T{11} : next;
+    };
+    for (SIZE_T gap = 1; gap <= 10000000; ++gap) {
+        ASSERT_EQ(ForwardGap(gap), reference(gap, 1.35)) << gap;
+        ASSERT_EQ(BackwardGap(gap), reference(gap, 1.4)) << gap;
+    }
+}
+
+TEST(SortSymbols, MatchesAReferenceSortOnManyShapes) {
+    std::mt19937 random(12345);
+    auto randomName = [&](int alphabet) {
+        std::string name = "_";
+        int length = 1 + static_cast<int>(random() % 6);
+        for (int i = 0; i < length; ++i) name += static_cast<char>(0x7C + random() % alphabet);  // around 0x80
+        return name;
+    };
+    std::vector<std::vector<std::string>> lists = {{}, {"_One"}, {"_B", "_A"}};
+    for (int size : {2, 3, 99, 100, 101, 102, 500, 3000}) {
+        std::vector<std::string> shuffled, equalRuns, reversed = InOrder(size), highBytes;
+        std::reverse(reversed.begin(), reversed.end());
+        for (int i = 0; i < size; ++i) {
+            shuffled.push_back("_F" + std::to_string(random() % 1000) + "@" + std::to_string(random() % 49));
+            equalRuns.push_back(i % 7 == 0 ? "_Other" : "_Same@8");
+            highBytes.push_back(randomName(8));
+        }
+        lists.insert(lists.end(), {shuffled, equalRuns, reversed, highBytes, InOrder(size)});
+    }
+    for (const std::vector<std::string>& list : lists) {
+        Names names(list);
+        SortSymbols(names.pointers.data(), names.pointers.size());
+        EXPECT_EQ(names.Order(), Expected(list)) << "size " << list.size();
+        Names viaCombSort(list);
+        CombSort(viaCombSort.pointers.data(), viaCombSort.pointers.size());
+        EXPECT_EQ(viaCombSort.Order(), Expected(list)) << "comb sort, size " << list.size();
+    }
+}

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "text.h"
+
+TEST(FormatText, FillsPlaceholdersInOrderAndReturnsTheLength) {
+    char out[128];
+    EXPECT_EQ(FormatText(out, "% equ <%A>\r\n\r\n", "LoadIcon", "LoadIcon"), 28u);
+    EXPECT_STREQ(out, "LoadIcon equ <LoadIconA>\r\n\r\n");
+    EXPECT_EQ(FormatText(out, "%", ""), 0u);
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(FormatText(out, "no placeholder", "unused"), 14u);
+    EXPECT_STREQ(out, "no placeholder");
+    // A '%' inside an argument is an ordinary character.
+    EXPECT_EQ(FormatText(out, "[%|%]", "50%", "x"), 7u);
+    EXPECT_STREQ(out, "[50%|x]");
+    // A placeholder with no argument left adds nothing rather than reading on.
+    EXPECT_EQ(FormatText(out, "%-%", "a"), 2u);
+    EXPECT_STREQ(out, "a-");
+}
+
+TEST(FormatText, PiecesAppendAtTheReturnedLength) {
+    char out[64];
+    SIZE_T end = FormatText(out, "% PROTO %", "Foo", ":DWORD\r\n");
+    end += FormatText(out + end, "% equ <%A>\r\n\r\n", "Fo", "Fo");
+    EXPECT_EQ(std::string(out, end), "Foo PROTO :DWORD\r\nFo equ <FoA>\r\n\r\n");
+    const char* args[] = {"Foo", ":DWORD\r\n"};
+    EXPECT_EQ(FormattedLength("% PROTO %", args, 2), 18u);
+}
+
+TEST(StrEqualLength, GivesTheLengthOnlyForEqualNonEmptyStrings) {
+    EXPECT_EQ(StrEqualLength("abc", "abc"), 3u);
+    EXPECT_EQ(StrEqualLength("abc", "abd"), 0u);
+    EXPECT_EQ(StrEqualLength("ab", "abc"), 0u);
+    EXPECT_EQ(StrEqualLength("abc", "ab"), 0u);
+    EXPECT_EQ(StrEqualLength("", ""), 0u);
+}
+
+TEST(CopyDirectoryPart, EndsAfterTheLastSeparator) {
+    struct Case {
+        const char* path;
+        const char* directory;
+    } cases[] = {
+        {"C:\\libs\\user32.lib", "C:\\libs\\"}, {"user32.lib", ""},      {"libs/user32.lib", "libs/"},
+        {"a/b\\c/*.lib", "a/b\\c/"},            {"C:user32.lib", ""},    {"/", "/"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        char out[64];
+        std::memset(out, 'x', sizeof out);
+        CopyDirectoryPart(c.path, out);
+        EXPECT_STREQ(out, c.directory) << c.path;
+    }
+}
+
+TEST(StrLen, MatchesAPlainLoopAtEveryLengthAndAlignment) {
+    alignas(16) char block[64];
+    for (size_t offset = 0; offset < 8; ++offset) {
+        for (size_t length = 0; length <= 9; ++length) {
+            std::memset(block, 'a', sizeof block);
+            block[offset + length] = '\0';
+            EXPECT_EQ(StrLen(block + offset), length) << "offset " << offset;
+        }
+    }
+    // Bytes of 0x80 and above are not mistaken for the terminator.
+    const char high[] = "\x80\xff\x81\x7f\x01";
+    EXPECT_EQ(StrLen(high), 5u);
+}
+
+TEST(StrCopyAndAppend, CopyWithTheTerminator) {
+    char out[32] = "abc";
+    EXPECT_EQ(StrCopy("hello", out), 5u);
+    EXPECT_STREQ(out, "hello");
+    StrAppend(out, ", world");
+    EXPECT_STREQ(out, "hello, world");
+    StrAppend(out, "");
+    EXPECT_STREQ(out, "hello, world");
+}
+
+TEST(TextBuffer, GrowsToHoldAnyTextAndKeepsWhatItHeld) {
+    TextBuffer text{};
+    std::string expected;
+    for (int i = 0; i < 2000; ++i) {
+        AppendFormatted(text, "%=%;", "key", "value");
+        expected += "key=value;";
+    }
+    EXPECT_EQ(text.length, expected.size());
+    EXPECT_EQ(std::string(text.data), expected);
+    EXPECT_GT(text.capacity, text.length);
+    SetText(text, "short");
+    EXPECT_STREQ(text.data, "short");
+    EXPECT_EQ(text.length, 5u);
+    ReleaseText(text);
+    EXPECT_EQ(text.data, nullptr);
+}
