@@ -4,6 +4,10 @@
 
 #include "win32.h"
 
+// Zero bytes that follow the file's bytes in the image's block, so that
+// word-wise length scans of the last name stay inside the block.
+constexpr SIZE_T LibraryImagePadding = 8;
+
 // The file's bytes as read, with their length.
 struct LibraryImage {
     BYTE* Bytes;

@@ -1,0 +1,45 @@
+// Feeds arbitrary bytes to the converter as a library file: validation,
+// then the reader, the sort and the include writer with every switch.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "include_writer.h"
+#include "library_reader.h"
+#include "settings.h"
+#include "symbol_sort.h"
+
+namespace {
+
+const char* const Switches[] = {nullptr, "-s", "-p64", "-l64", "-fd", "-fi", "-fda", "-fdu", "-fia", "-fiu", "-lz", "-so"};
+
+// A fresh zero-padded copy for each conversion: the reader edits names in place.
+LibraryImage CopyImage(const uint8_t* data, size_t size) {
+    auto* bytes = static_cast<BYTE*>(AllocateOrFail(size + LibraryImagePadding));
+    std::memcpy(bytes, data, size);
+    return LibraryImage{bytes, size};
+}
+
+void Convert(const uint8_t* data, size_t size, const char* switchText) {
+    const char* tokens[] = {"carvex", "x.lib", switchText};
+    if (!ChooseSettings(switchText == nullptr ? 2 : 3, tokens)) __builtin_trap();
+    LibraryImage image = CopyImage(data, size);
+    SymbolList symbols = ReadSymbolTable(image);
+    SortSymbols(symbols.Names, symbols.Count);
+    TextBuffer output{};
+    GenerateIncludeText(symbols, output);
+    ReleaseText(output);
+    FreeBlock(symbols.Names);
+    FreeBlock(image.Bytes);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    LibraryImage probe = CopyImage(data, size);
+    bool valid = IsValidImportLibrary(probe);
+    FreeBlock(probe.Bytes);
+    if (!valid) return 0;
+    for (const char* switchText : Switches) Convert(data, size, switchText);
+    return 0;
+}
