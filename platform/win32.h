@@ -80,7 +80,9 @@ constexpr UINT CS_HREDRAW = 0x0002;
 constexpr DWORD WS_OVERLAPPEDWINDOW = 0x00CF0000u;
 constexpr DWORD WS_VISIBLE = 0x10000000u;
 constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000u);
+constexpr int SW_HIDE = 0;
 constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOW = 5;
 constexpr int SW_SHOWDEFAULT = 10;
 constexpr int COLOR_WINDOW = 5;
 #define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
@@ -89,6 +91,7 @@ constexpr int COLOR_WINDOW = 5;
 
 constexpr UINT WM_CREATE = 0x0001;
 constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_MOVE = 0x0003;
 constexpr UINT WM_SIZE = 0x0005;
 constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
@@ -96,9 +99,13 @@ constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_ERASEBKGND = 0x0014;
 constexpr UINT WM_SHOWWINDOW = 0x0018;
 constexpr UINT WM_NCCREATE = 0x0081;
+constexpr UINT WM_NCDESTROY = 0x0082;
 constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_KEYUP = 0x0101;
 constexpr UINT WM_CHAR = 0x0102;
+constexpr WPARAM SIZE_RESTORED = 0;
+#define MAKELPARAM(low, high) \
+    (static_cast<LPARAM>(static_cast<DWORD>((static_cast<WORD>(low)) | (static_cast<DWORD>(static_cast<WORD>(high)) << 16))))
 
 // ---- Records ------------------------------------------------------------
 struct FILETIME {
@@ -143,6 +150,24 @@ struct WNDCLASSEXA {
 };
 static_assert(sizeof(void*) != 8 || sizeof(WNDCLASSEXA) == 80, "WNDCLASSEXA is 80 bytes on x64");
 static_assert(sizeof(void*) != 4 || sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA is 48 bytes on x86");
+
+// What WM_NCCREATE and WM_CREATE carry in lParam: the arguments of
+// CreateWindowExA, in reverse order.
+struct CREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+};
+static_assert(sizeof(void*) != 8 || sizeof(CREATESTRUCTA) == 80, "CREATESTRUCTA is 80 bytes on x64");
 
 struct POINT {
     LONG x;
