@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on a fresh Debian 12 machine.
+# Installs what the build and the tests need on a fresh Debian 12 machine:
+#   bash .ci/deps.sh build   only what building the programs needs
+#   bash .ci/deps.sh         everything, tests included
 # Quiet and idempotent: packages already present are left as they are.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
-packages=(cmake ninja-build g++ clang lld llvm libclang-rt-14-dev python3
-          libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
-          xvfb x11-apps netpbm xdotool hyperfine time
-          mingw-w64-i686-dev mingw-w64-x86-64-dev wine64)
+# "build" is what building the programs needs; the rest serves the tests,
+# the Windows builds, the fuzzer and the benchmarks.
+build_packages=(cmake ninja-build g++ python3 libx11-dev libgtest-dev libgmock-dev)
+test_packages=(clang lld llvm libclang-rt-14-dev libbenchmark-dev
+               xvfb x11-apps netpbm xdotool hyperfine time
+               mingw-w64-i686-dev mingw-w64-x86-64-dev wine64 wine32:i386)
+packages=("${build_packages[@]}")
+[ "${1:-all}" = build ] || packages+=("${test_packages[@]}")
 missing=()
-for p in "${packages[@]}" wine32:i386; do
+for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 if [ "${#missing[@]}" -gt 0 ]; then
   # wine32 runs carvex.exe, a 32-bit program: it needs the i386 architecture.
-  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  if [[ " ${missing[*]} " == *:i386* ]]; then
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  fi
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

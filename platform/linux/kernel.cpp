@@ -7,12 +7,18 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// On Windows a write to a pipe whose reader has gone fails with an error the
+// caller can see; here it would kill the process instead, so the signal is
+// ignored and the write reports the failure.
+[[gnu::constructor]] void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 // 0 would read as a null handle, so descriptors are stored shifted by one.
 HANDLE HandleFromDescriptor(int fd) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(fd) + 1); }
