@@ -143,6 +143,28 @@ char* ReadCommandLine() {
     return line;
 }
 
+// Repeats a read or write over short counts and interrupted calls. A call
+// that moves nothing ends the loop: for a read that is the end of the file
+// (a short read, as on Windows), for a write a failure.
+template <typename Transfer>
+BOOL TransferAll(HANDLE handle, DWORD count, LPDWORD done, bool nothingMeansEnd, Transfer transfer) {
+    DWORD moved = 0;
+    BOOL ok = IsUsableHandle(handle);
+    while (ok && moved < count) {
+        ssize_t n = transfer(DescriptorFromHandle(handle), moved, count - moved);
+        if (n > 0) {
+            moved += static_cast<DWORD>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            ok = n == 0 && nothingMeansEnd;
+            break;
+        }
+    }
+    if (done != nullptr) *done = moved;
+    return ok;
+}
+
 }  // namespace
 
 bool WildcardMatches(const char* pattern, const char* name) {
@@ -188,40 +210,16 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED) {
-    DWORD written = 0;
-    BOOL ok = IsUsableHandle(hFile);
     const char* bytes = static_cast<const char*>(lpBuffer);
-    while (ok && written < nNumberOfBytesToWrite) {
-        ssize_t n = write(DescriptorFromHandle(hFile), bytes + written, nNumberOfBytesToWrite - written);
-        if (n > 0)
-            written += static_cast<DWORD>(n);
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            ok = 0;
-    }
-    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = written;
-    return ok;
+    return TransferAll(hFile, nNumberOfBytesToWrite, lpNumberOfBytesWritten, false,
+                       [bytes](int fd, DWORD at, DWORD left) { return write(fd, bytes + at, left); });
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED) {
-    DWORD done = 0;
-    BOOL ok = IsUsableHandle(hFile);
     char* bytes = static_cast<char*>(lpBuffer);
-    while (ok && done < nNumberOfBytesToRead) {
-        ssize_t n = read(DescriptorFromHandle(hFile), bytes + done, nNumberOfBytesToRead - done);
-        if (n > 0)
-            done += static_cast<DWORD>(n);
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else {
-            if (n < 0) ok = 0;
-            break;  // at the end of the file a read is short, as on Windows
-        }
-    }
-    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
-    return ok;
+    return TransferAll(hFile, nNumberOfBytesToRead, lpNumberOfBytesRead, true,
+                       [bytes](int fd, DWORD at, DWORD left) { return read(fd, bytes + at, left); });
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData) {
