@@ -56,12 +56,12 @@ class ImportLibraries:
         return out.read_bytes()
 
 
-def materialise(spec, libraries: ImportLibraries) -> bytes:
-    if isinstance(spec, bytes):
-        return spec
-    if isinstance(spec, case_table.ImportLib):
-        return libraries.get(spec.def_name, spec.machine)
-    raise TypeError(f"unknown file content {spec!r}")
+def materialise(content, libraries: ImportLibraries) -> bytes:
+    if isinstance(content, bytes):
+        return content
+    if isinstance(content, case_table.ImportLib):
+        return libraries.get(content.def_name, content.machine)
+    raise TypeError(f"unknown file content {content!r}")
 
 
 def set_up(workdir: pathlib.Path, case, libraries: ImportLibraries):
@@ -74,27 +74,27 @@ def set_up(workdir: pathlib.Path, case, libraries: ImportLibraries):
             path.write_bytes(materialise(content, libraries))
 
 
-def expected_file(spec, update: bool):
-    if isinstance(spec, case_table.Golden):
-        path = GOLDEN / spec.name
-        return path.read_bytes() if path.exists() else f"missing golden file {spec.name}"
+def expected_file(content, update: bool):
+    if isinstance(content, case_table.Golden):
+        path = GOLDEN / content.name
+        return path.read_bytes() if path.exists() else f"missing golden file {content.name}"
 
-    return spec
+    return content
 
 
 def check_files(workdir: pathlib.Path, case, update: bool):
     problems = []
-    for name, spec in case.expect_files.items():
+    for name, content in case.expect_files.items():
         path = workdir / name
-        if spec is None:
+        if content is None:
             if path.exists():
                 problems.append(f"{name} should not exist")
             continue
         actual = path.read_bytes() if path.is_file() else None
-        if update and isinstance(spec, case_table.Golden) and actual is not None:
-            (GOLDEN / spec.name).write_bytes(actual)
+        if update and isinstance(content, case_table.Golden) and actual is not None:
+            (GOLDEN / content.name).write_bytes(actual)
             continue
-        if actual != expected_file(spec, update):
+        if actual != expected_file(content, update):
             problems.append(f"{name} differs: got {actual!r:.300}")
     return problems
 
