@@ -1,0 +1,303 @@
+#!/usr/bin/env python3
+"""carvex against the I/O floor (cat) and a peer (llvm-nm --print-armap).
+
+    python3 bench/run.py            # builds build-bench, prepares inputs, measures, prints the table
+    python3 bench/run.py --quick    # one repetition: proves the benchmark works, asserts no timing
+
+Every timed command is one process started with posix_spawn and reaped
+with wait4; its wall time runs from the spawn to the reaping. Peak memory
+comes from a separate, untimed pass under GNU time (%M): a child spawned
+from Python itself would report the Python process's resident size as its
+own peak, since Linux carries the high-water mark across exec. The commands of one round run
+in a shuffled order, and each carvex time is divided by the cat and llvm-nm
+times of the same round and repetition; the table shows the medians of those
+pair-by-pair ratios, so a burst of load from elsewhere moves numerator and
+denominator together.
+
+The inputs:
+  big    one generated i386 import library, 100,000 stdcall exports (bench/inputs.py)
+  batch  every /usr/i686-w64-mingw32/lib/*.a: carvex converts them in one run
+         (one pattern), cat reads them in one process, and llvm-nm runs once per
+         library, as a shell loop would.
+carvex writes its include files into a scratch directory, on tmpfs when
+/dev/shm exists, emptied before each run outside the timing.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import random
+import shutil
+import statistics
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import inputs  # noqa: E402
+
+BIG_SWITCHES = ["", "-s", "-p64", "-fd", "-so"]
+TIME = "time"  # GNU time's path, set in main()
+
+# The issue's targets, as ratios measured in the same run.
+TARGETS = {
+    "big": {"cat": 10.0, "nm": 0.25, "memory": 2.5},
+    "batch": {"cat": 5.0, "nm": 0.1},
+}
+
+
+def spawn(argv, cwd):
+    """Runs argv with stdout and stderr on /dev/null; returns (seconds, rusage peak KiB, exit code)."""
+    actions = [(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
+               (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)]
+    previous = os.getcwd()
+    os.chdir(cwd)
+    try:
+        start = time.perf_counter_ns()
+        pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=actions)
+        _, status, usage = os.wait4(pid, 0)
+        elapsed = (time.perf_counter_ns() - start) / 1e9
+    finally:
+        os.chdir(previous)
+    return elapsed, usage.ru_maxrss, os.waitstatus_to_exitcode(status)
+
+
+def peak_kib(argv, cwd):
+    """The peak resident size of argv in KiB, as GNU time reports it."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        spawn([TIME, "-f", "%M", "-o", report.name] + argv, cwd)
+        last = report.read().strip().splitlines()
+    return int(last[-1]) if last and last[-1].isdigit() else 0
+
+
+def empty_directory(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+
+
+class Task:
+    """One measured command; run() gives (seconds, peak KiB)."""
+
+    def __init__(self, name, group, tool, argvs, out_dir=None, switch=None):
+        self.name, self.group, self.tool = name, group, tool
+        self.argvs = argvs  # one argv, or one per process for a loop
+        self.out_dir = out_dir
+        self.switch = switch
+        self.failures = 0
+
+    def run(self):
+        """Returns the seconds that all the task's processes took, one after the other."""
+        cwd = self.out_dir or "/"
+        if self.out_dir:
+            empty_directory(self.out_dir)
+        total = 0.0
+        for argv in self.argvs:
+            seconds, _, code = spawn(argv, cwd)
+            total += seconds
+            if code != 0:
+                self.failures += 1
+        return total
+
+    def peak(self):
+        """The largest peak resident size, in KiB, of the task's processes."""
+        cwd = self.out_dir or "/"
+        if self.out_dir:
+            empty_directory(self.out_dir)
+        return max(peak_kib(argv, cwd) for argv in self.argvs)
+
+
+def make_tasks(carvex, big_lib, files, out_dir, cat, nm):
+    tasks = []
+    for sw in BIG_SWITCHES:
+        argv = [carvex, big_lib] + ([sw] if sw else [])
+        tasks.append(Task("big " + (sw or "(no switch)"), "big", "carvex", [argv], out_dir, sw))
+    tasks.append(Task("big cat", "big", "cat", [[cat, big_lib]]))
+    tasks.append(Task("big llvm-nm", "big", "nm", [[nm, "--print-armap", big_lib]]))
+    tasks.append(Task("batch", "batch", "carvex", [[carvex, inputs.BATCH_PATTERN]], out_dir))
+    tasks.append(Task("batch cat", "batch", "cat", [[cat] + files]))
+    tasks.append(Task("batch llvm-nm", "batch", "nm", [[nm, "--print-armap", f] for f in files]))
+    return tasks
+
+
+def measure(tasks, rounds, big_reps, seed):
+    """Interleaves the tasks; returns {task name: {(round, rep): seconds}}."""
+    samples = {t.name: {} for t in tasks}
+    big = [t for t in tasks if t.group == "big"]
+    batch = [t for t in tasks if t.group == "batch"]
+    rng = random.Random(seed)
+    for r in range(rounds):
+        schedule = []
+        for rep in range(big_reps):
+            sub = [(t, rep) for t in big]
+            rng.shuffle(sub)
+            schedule.append(sub)
+        batch_order = list(batch)
+        rng.shuffle(batch_order)
+        for t in batch_order:  # each batch task goes between two big sub-rounds
+            schedule[rng.randrange(big_reps)].append((t, 0))
+        for sub in schedule:
+            for t, rep in sub:
+                samples[t.name][(r, rep)] = t.run()
+        print(f"  round {r + 1}/{rounds} done", file=sys.stderr, flush=True)
+    return samples
+
+
+def ratios(num, den):
+    return [num[k] / den[k] for k in num if k in den and den[k] > 0]
+
+
+def median_and_spread(values):
+    if len(values) < 2:
+        return values[0], (values[0], values[0])
+    q = statistics.quantiles(values, n=4, method="inclusive")
+    return statistics.median(values), (q[0], q[2])
+
+
+def fmt_ms(seconds):
+    ms = seconds * 1000
+    return f"{ms:.2f} ms" if ms < 10 else f"{ms:.1f} ms" if ms < 1000 else f"{ms / 1000:.2f} s"
+
+
+def fmt_mib(kib):
+    return f"{kib / 1024:.1f}"
+
+
+def summarise(tasks, samples, peaks, big_size, batch_size):
+    by_name = {t.name: t for t in tasks}
+    rows = []
+    for t in tasks:
+        if t.tool != "carvex":
+            continue
+        cat = samples[f"{t.group} cat"]
+        nm = samples[f"{t.group} llvm-nm"]
+        mine = samples[t.name]
+        size = big_size if t.group == "big" else batch_size
+        r_cat, cat_q = median_and_spread(ratios(mine, cat))
+        r_nm, nm_q = median_and_spread(ratios(mine, nm))
+        rows.append({
+            "input": t.name,
+            "group": t.group,
+            "samples": len(mine),
+            "carvex_s": statistics.median(mine.values()),
+            "cat_s": statistics.median(cat.values()),
+            "nm_s": statistics.median(nm.values()),
+            "carvex_per_cat": r_cat, "carvex_per_cat_iqr": cat_q,
+            "carvex_per_nm": r_nm, "carvex_per_nm_iqr": nm_q,
+            "carvex_peak_kib": peaks[t.name],
+            "cat_peak_kib": peaks[f"{t.group} cat"],
+            "nm_peak_kib": peaks[f"{t.group} llvm-nm"],
+            "input_bytes": size,
+            "failures": by_name[t.name].failures,
+        })
+    return rows
+
+
+def table(rows):
+    head = ["input", "carvex", "cat", "llvm-nm", "carvex/cat", "carvex/llvm-nm",
+            "peak MiB carvex (x input) / cat / llvm-nm"]
+    lines = [head]
+    for r in rows:
+        lines.append([
+            r["input"], fmt_ms(r["carvex_s"]), fmt_ms(r["cat_s"]), fmt_ms(r["nm_s"]),
+            f"{r['carvex_per_cat']:.2f}", f"{r['carvex_per_nm']:.3f}",
+            f"{fmt_mib(r['carvex_peak_kib'])} ({r['carvex_peak_kib'] * 1024 / r['input_bytes']:.2f}) / "
+            f"{fmt_mib(r['cat_peak_kib'])} / {fmt_mib(r['nm_peak_kib'])}",
+        ])
+    widths = [max(len(line[i]) for line in lines) for i in range(len(head))]
+    out = ["| " + " | ".join(c.ljust(w) for c, w in zip(line, widths)) + " |" for line in lines]
+    out.insert(1, "|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    return "\n".join(out)
+
+
+def verdicts(rows):
+    notes = []
+    for r in rows:
+        goal = TARGETS[r["group"]]
+        parts = [f"carvex/cat {r['carvex_per_cat']:.2f} (IQR {r['carvex_per_cat_iqr'][0]:.2f}-"
+                 f"{r['carvex_per_cat_iqr'][1]:.2f}) {'<=' if r['carvex_per_cat'] <= goal['cat'] else '>'} {goal['cat']}",
+                 f"carvex/llvm-nm {r['carvex_per_nm']:.3f} {'<=' if r['carvex_per_nm'] <= goal['nm'] else '>'} {goal['nm']}"]
+        if "memory" in goal:
+            share = r["carvex_peak_kib"] * 1024 / r["input_bytes"]
+            parts.append(f"peak/file {share:.2f} {'<=' if share <= goal['memory'] else '>'} {goal['memory']}")
+        if r["failures"]:
+            parts.append(f"{r['failures']} runs with a non-zero exit code")
+        notes.append(f"- {r['input']}: " + ", ".join(parts))
+    return "\n".join(notes)
+
+
+def default_out_dir():
+    base = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else None
+    return tempfile.mkdtemp(prefix="carvex-bench-", dir=base)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true", help="one round, one repetition (CI)")
+    parser.add_argument("--rounds", type=int, default=7, help="rounds; each runs every task (default 7)")
+    parser.add_argument("--big-reps", type=int, default=3, help="repetitions of the big tasks per round (default 3)")
+    parser.add_argument("--build-dir", default=os.path.join(inputs.REPO_DIR, "build-bench"),
+                        help="Release build directory to use (built when needed)")
+    parser.add_argument("--carvex", help="use this carvex binary instead of building one")
+    parser.add_argument("--out-dir", help="scratch directory for carvex's output (default: on /dev/shm)")
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+    if args.quick:
+        args.rounds, args.big_reps = 1, 1
+
+    global TIME
+    TIME = inputs.need_tool("time")  # the program, found on PATH
+    cat = inputs.need_tool("cat")
+    nm = inputs.need_tool("llvm-nm")
+    carvex = os.path.abspath(args.carvex) if args.carvex else inputs.build_carvex(args.build_dir)
+    big_lib = inputs.prepare_big()
+    files = inputs.batch_files()
+    out_dir = args.out_dir or default_out_dir()
+    os.makedirs(out_dir, exist_ok=True)
+    big_size = os.path.getsize(big_lib)
+    batch_size = sum(os.path.getsize(f) for f in files)
+    print(f"big: {big_lib} ({big_size / 1e6:.1f} MB); batch: {len(files)} libraries in {inputs.BATCH_DIR} "
+          f"({batch_size / 1e6:.1f} MB); rounds {args.rounds} x big repetitions {args.big_reps}", file=sys.stderr)
+
+    tasks = make_tasks(carvex, big_lib, files, out_dir, cat, nm)
+    for t in tasks:  # warm the page cache and the binaries, untimed
+        if t.tool != "nm" or t.group == "big":
+            t.run()
+    for t in tasks:
+        t.failures = 0
+    started = datetime.datetime.now()
+    samples = measure(tasks, args.rounds, args.big_reps, args.seed)
+    print("  peak memory pass", file=sys.stderr, flush=True)
+    peaks = {t.name: t.peak() for t in tasks}
+    shutil.rmtree(out_dir, ignore_errors=True)
+
+    rows = summarise(tasks, samples, peaks, big_size, batch_size)
+    load = os.getloadavg()
+    header = (f"carvex benchmark, {started:%Y-%m-%d %H:%M}, {platform.node()} ({os.cpu_count()} cores, "
+              f"load {load[0]:.2f}), {args.rounds} rounds x {args.big_reps} big repetitions; "
+              f"times are medians, ratios are medians of pair-by-pair ratios")
+    text = "\n".join([header, "", table(rows), "", "Targets:", verdicts(rows), ""])
+    print(text)
+
+    os.makedirs(inputs.RESULTS_DIR, exist_ok=True)
+    stamp = f"{started:%Y%m%d-%H%M%S}"
+    for name in (f"results-{stamp}.txt", "latest.txt"):
+        with open(os.path.join(inputs.RESULTS_DIR, name), "w") as f:
+            f.write(text)
+    raw = {
+        "started": started.isoformat(), "rounds": args.rounds, "big_reps": args.big_reps,
+        "carvex": carvex, "big_bytes": big_size, "batch_bytes": batch_size, "batch_files": len(files),
+        "rows": rows,
+        "peaks_kib": peaks,
+        "samples": {name: {f"{k[0]}.{k[1]}": v for k, v in s.items()} for name, s in samples.items()},
+    }
+    with open(os.path.join(inputs.RESULTS_DIR, "latest.json"), "w") as f:
+        json.dump(raw, f, indent=1)
+    print(f"written to {os.path.join(inputs.RESULTS_DIR, 'latest.txt')} and latest.json", file=sys.stderr)
+    if any(r["failures"] for r in rows if r["group"] == "big"):
+        sys.exit("bench: carvex failed on the big library")
+
+
+if __name__ == "__main__":
+    main()
