@@ -269,13 +269,15 @@ void NoteWindowResized(HWND handle, int width, int height) {
 // ---- USER32 -------------------------------------------------------------
 extern "C" {
 
-// There are no icon or cursor resources here: the stock ones are the only
-// ones asked for, and a handle only has to be non-null and stable.
-HICON WINAPI LoadIconA(HINSTANCE, LPCSTR lpIconName) {
+// Programs here carry no icon or cursor resources, so only the stock ones
+// exist (a null module); their handle only has to be non-null and stable.
+HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
+    if (hInstance != nullptr) return nullptr;
     return reinterpret_cast<HICON>(const_cast<LPSTR>(lpIconName));
 }
 
-HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR lpCursorName) {
+HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
+    if (hInstance != nullptr) return nullptr;
     return reinterpret_cast<HCURSOR>(const_cast<LPSTR>(lpCursorName));
 }
 
