@@ -157,6 +157,14 @@ def command_line_cases():
                                     "-p64": "FooW PROTO :QWORD"}[meaning])})
     yield Case("pattern with spaces", ["my libs/x y.lib"], processing("x y.lib"), 0,
                {"my libs/x y.lib": archive(["_Foo@4"])}, {"x y.inc": lines("Foo PROTO :DWORD")})
+    # Under Wine the arguments reach carvex.exe as one command line, quoted
+    # where they hold spaces, and ParseCommandLine splits it again.
+    spaced = {"my libs/x y.lib": archive(["_Foo@4"]), "my libs/z  y.lib": archive(["_Bar@8"])}
+    spaced_incs = {"x y.inc": lines("Foo PROTO STDCALL :DWORD"), "z  y.inc": lines("Bar PROTO STDCALL :DWORD,:DWORD")}
+    yield Case("quoted wildcard pattern with spaces, then a switch", ["my libs/*y.lib", "-s"],
+               processing("x y.lib", "z  y.lib"), 0, spaced, spaced_incs)
+    yield Case("quoted pattern with spaces and a backslash", ["my libs\\z  y.lib", "-s"], processing("z  y.lib"), 0,
+               spaced, {"z  y.inc": spaced_incs["z  y.inc"], "x y.inc": None})
     yield Case("empty pattern", ["", "-s"], b"file(s) not found", 1, lib, {"x.inc": None})
     yield Case("pattern alone", ["x.lib"], processing("x.lib"), 0, lib, converted)
 
