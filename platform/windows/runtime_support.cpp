@@ -24,26 +24,7 @@ void* memcpy(void* destination, const void* source, SIZE_T count) {
 }  // extern "C"
 
 #if defined(__i386__)
-namespace {
-
-// Shift-and-subtract long division, one quotient bit per step; only 64-bit
-// shifts, compares and subtractions, which the compiler expands in line.
-// Division by zero yields an all-ones quotient instead of a fault.
-ULONGLONG DivideUnsigned(ULONGLONG dividend, ULONGLONG divisor, ULONGLONG* remainder) {
-    ULONGLONG quotient = 0;
-    ULONGLONG rest = 0;
-    for (int bit = 63; bit >= 0; --bit) {
-        rest = (rest << 1) | ((dividend >> bit) & 1);
-        if (rest >= divisor) {
-            rest -= divisor;
-            quotient |= 1ull << bit;
-        }
-    }
-    *remainder = rest;
-    return quotient;
-}
-
-}  // namespace
+#include "long_division.h"
 
 // The helpers take both operands on the stack, pop them (stdcall) and return
 // in EDX:EAX; the asm labels give them their undecorated names.
