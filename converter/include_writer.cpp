@@ -1,6 +1,7 @@
 #include "include_writer.h"
 
 #include "settings.h"
+#include "word_access.h"
 
 namespace {
 
@@ -29,11 +30,47 @@ const char* NameArgument(const TextBuffer& name, bool keepFirstChar) {
     return keepFirstChar ? name.data : WithoutFirstChar(name);
 }
 
-SIZE_T BuildList(char* buffer, int count, const char* item) {
+// Every list is a prefix of the longest one: 'count' items take 7 * count
+// characters, of which the last comma gives way to the line end.
+constexpr int LongestList = 24;
+constexpr SIZE_T ItemLength = 7;
+constexpr char DwordItems[] =
+    ":DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,"
+    ":DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,";
+constexpr char QwordItems[] =
+    ":QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,"
+    ":QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,";
+static_assert(sizeof(DwordItems) == LongestList * ItemLength + 1, "24 items");
+static_assert(sizeof(QwordItems) == LongestList * ItemLength + 1, "24 items");
+
+SIZE_T BuildList(char* buffer, int count, const char* items) {
     SIZE_T n = 0;
-    for (int i = 0; i < count; ++i) n += StrCopy(item, buffer + n);
-    if (count > 0) --n;  // the last comma gives way to the line end
+    for (; count > LongestList; count -= LongestList) {  // beyond any decoration; kept for completeness
+        CopyBytes(buffer + n, items, LongestList * ItemLength);
+        n += LongestList * ItemLength;
+    }
+    if (count > 0) {
+        CopyBytes(buffer + n, items, ItemLength * static_cast<SIZE_T>(count) - 1);
+        n += ItemLength * static_cast<SIZE_T>(count) - 1;
+    }
     return n + StrCopy("\r\n", buffer + n);
+}
+
+constexpr SIZE_T PrefetchDistance = 8;
+
+// Room for every line of one entry: the templates, at most three copies of
+// the BaseName, the entry itself and the longest parameter list.
+constexpr SIZE_T LineRoom = 256;
+static_assert(LineRoom > ParamListCapacity + 64, "a prototype line and an equ line fit");
+
+void ReserveLines(TextBuffer& output, SIZE_T baseLength, SIZE_T entryLength) {
+    ReserveText(output, LineRoom + 3 * baseLength + entryLength);
+}
+
+// Appends one line; the room was reserved by ReserveLines.
+template <typename... Strings>
+void AppendLine(TextBuffer& output, const char* templateText, Strings... arguments) {
+    output.length += FormatText(output.data + output.length, templateText, arguments...);
 }
 
 // Of two equal neighbours the first gets no line, and a name gets none
@@ -48,30 +85,41 @@ bool IsSkipped(const char* entry, const char* next) {
 
 void WritePrototypeLines(const SplitName& split, TextBuffer& output) {
     bool keepFirstChar = Settings.KeepFirstChar != 0;
+    ReserveLines(output, NameBuffer.length, 0);
     if (split.DecorationDigits == nullptr) {
         if (Settings.Mode == OutputMode::Lzasm)
-            AppendFormatted(output, ExternProcTemplate, WithoutFirstChar(NameBuffer));
+            AppendLine(output, ExternProcTemplate, WithoutFirstChar(NameBuffer));
         else
-            AppendFormatted(output, Settings.VarargTemplate, NameArgument(NameBuffer, keepFirstChar));
+            AppendLine(output, Settings.VarargTemplate, NameArgument(NameBuffer, keepFirstChar));
     } else {
         int count = ParamCountFromDecoration(split.DecorationDigits);
         if (count < 0) return;
         char list[ParamListCapacity + 1];
         Settings.ParamListBuilder(list, count);
-        AppendFormatted(output, Settings.LineTemplate, NameArgument(NameBuffer, keepFirstChar), list);
+        AppendLine(output, Settings.LineTemplate, NameArgument(NameBuffer, keepFirstChar), list);
     }
     if (LastChar(NameBuffer) == Settings.PreferredLetter) {
         DropLastChar(NameBuffer);
         const char* generic = NameArgument(NameBuffer, keepFirstChar);
-        AppendFormatted(output, EquTemplate, generic, generic);
+        AppendLine(output, EquTemplate, generic, generic);
     }
 }
 
 }  // namespace
 
-SplitName SplitDecoration(const char* entry, TextBuffer& buffer) {
+READS_WHOLE_WORDS SplitName SplitDecoration(const char* entry, TextBuffer& buffer) {
     SIZE_T base = 0;
     if (entry[0] != '\0') ++base;  // an '@' in first place is part of the name
+    // Eight bytes at a time up to the word that holds the '@' or the NUL.
+    while (QwordFitsInPage(entry + base)) {
+        ULONGLONG word = LoadQword(entry + base);
+        ULONGLONG marks = ZeroBytes(word) | ZeroBytes(word ^ RepeatedByte('@'));
+        if (marks != 0) {
+            base += LowestMarkedByte(marks);
+            break;
+        }
+        base += 8;
+    }
     while (entry[base] != '\0' && entry[base] != '@') ++base;
     buffer.length = 0;
     ReserveText(buffer, base);
@@ -91,11 +139,14 @@ int ParamCountFromDecoration(const char* digits) {
     return value / 4;
 }
 
-SIZE_T BuildDwordList(char* buffer, int count) { return BuildList(buffer, count, ":DWORD,"); }
-SIZE_T BuildQwordList(char* buffer, int count) { return BuildList(buffer, count, ":QWORD,"); }
+SIZE_T BuildDwordList(char* buffer, int count) { return BuildList(buffer, count, DwordItems); }
+SIZE_T BuildQwordList(char* buffer, int count) { return BuildList(buffer, count, QwordItems); }
 
 void GenerateIncludeText(const SymbolList& symbols, TextBuffer& output) {
     for (SIZE_T i = 0; i < symbols.Count; ++i) {
+        // The sorted names lie scattered over the library's bytes: ask early
+        // for the one a few entries ahead.
+        if (i + PrefetchDistance < symbols.Count) __builtin_prefetch(symbols.Names[i + PrefetchDistance]);
         const char* entry = symbols.Names[i];
         SplitName split = SplitDecoration(entry, NameBuffer);
         if (i + 1 < symbols.Count && IsSkipped(entry, symbols.Names[i + 1])) continue;
@@ -117,23 +168,24 @@ void GenerateIncludeText(const SymbolList& symbols, TextBuffer& output) {
 void WriteDefinitionLines(const char* entry, TextBuffer& baseName, TextBuffer& output) {
     char marker = LastChar(baseName);
     if (Settings.Mode == OutputMode::FasmOneCharset && marker == OtherLetter(Settings.PreferredLetter)) return;
+    ReserveLines(output, baseName.length, StrLen(entry));
     if (IsVariantLetter(marker))
         DropLastChar(baseName);
     else
         marker = '\0';
     switch (Settings.Mode) {
         case OutputMode::FasmBothCharsets:
-            if (marker == 'A') AppendFormatted(output, "%", AnsiBlockStart);
-            if (marker == 'W') AppendFormatted(output, "%", UnicodeBlockStart);
-            AppendFormatted(output, Settings.LineTemplate, entry, WithoutFirstChar(baseName));
-            if (marker != '\0') AppendFormatted(output, "%", BlockEnd);
+            if (marker == 'A') AppendLine(output, "%", AnsiBlockStart);
+            if (marker == 'W') AppendLine(output, "%", UnicodeBlockStart);
+            AppendLine(output, Settings.LineTemplate, entry, WithoutFirstChar(baseName));
+            if (marker != '\0') AppendLine(output, "%", BlockEnd);
             break;
         case OutputMode::FasmOneCharset:
-            AppendFormatted(output, Settings.LineTemplate, entry, WithoutFirstChar(baseName));
+            AppendLine(output, Settings.LineTemplate, entry, WithoutFirstChar(baseName));
             break;
         default:  // SOLASM: a 'W' stays in the alias name, an 'A' does not
             if (marker == 'W') AppendText(baseName, "W");
-            AppendFormatted(output, Settings.LineTemplate, WithoutFirstChar(baseName), entry);
+            AppendLine(output, Settings.LineTemplate, WithoutFirstChar(baseName), entry);
             break;
     }
 }

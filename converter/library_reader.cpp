@@ -1,6 +1,7 @@
 #include "library_reader.h"
 
 #include "text.h"
+#include "word_access.h"
 
 namespace {
 
@@ -41,6 +42,8 @@ ULONGLONG NamesOffset(DWORD count) { return FirstOffsetOffset + 4ull * count; }
 // Each of 'count' names must end in a NUL inside [position, end).
 bool NamesEndInside(const BYTE* position, const BYTE* end, DWORD count) {
     for (DWORD i = 0; i < count; ++i) {
+        // Eight bytes at a time while they all lie before the end.
+        while (end - position >= 8 && ZeroBytes(LoadQword(position)) == 0) position += 8;
         while (position < end && *position != 0) ++position;
         if (position == end) return false;
         ++position;
