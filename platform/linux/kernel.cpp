@@ -169,13 +169,13 @@ BOOL TransferAll(HANDLE handle, DWORD count, LPDWORD done, bool nothingMeansEnd,
 // Every heap block starts with a header that holds the length of its own
 // mapping, or 0 for a block from malloc; 16 bytes keep malloc's alignment.
 constexpr size_t BlockHeaderSize = 16;
-// Blocks from 4 MiB up (a large library's bytes, its include text) come
-// straight from the kernel, 2 MiB aligned and marked for transparent huge
-// pages. Filling fresh 4 KiB pages costs one fault each, and in a virtual
-// machine those faults took most of the time of reading a 15 MB library;
-// a huge page takes one fault for 2 MiB. Smaller blocks stay with malloc,
-// which reuses freed memory across the libraries of a batch.
-constexpr size_t LargeBlock = 4u << 20;
+// Blocks from 1 MiB up (a large library's bytes, its symbol list, its
+// include text) come straight from the kernel, 2 MiB aligned and marked for
+// transparent huge pages. Filling fresh 4 KiB pages costs one fault each,
+// and in a virtual machine those faults took most of the time of reading a
+// 15 MB library; a huge page takes one fault for 2 MiB. Smaller blocks stay
+// with malloc, which reuses freed memory across the libraries of a batch.
+constexpr size_t LargeBlock = 1u << 20;
 constexpr size_t HugePage = 2u << 20;
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool Sanitized = true;  // keep every block visible to the sanitizer

@@ -239,7 +239,8 @@ TEST(WordPaths, ValidationFindsTheLastNulAtTheVeryEndOfTheFile) {
 
 TEST(WordPaths, LargeHeapBlocksAreZeroFilledWritableAndFreed) {
     HANDLE heap = GetProcessHeap();
-    for (SIZE_T size : {SIZE_T{4} << 20, (SIZE_T{4} << 20) + 1, (SIZE_T{9} << 20) + 12345}) {
+    for (SIZE_T size : {(SIZE_T{1} << 20) - 1, SIZE_T{1} << 20, (SIZE_T{2} << 20) - 16, (SIZE_T{2} << 20) + 1,
+                        (SIZE_T{9} << 20) + 12345}) {
         for (int round = 0; round < 3; ++round) {
             auto* block = static_cast<BYTE*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, size));
             ASSERT_NE(block, nullptr);
