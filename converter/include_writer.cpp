@@ -75,12 +75,30 @@ void AppendLine(TextBuffer& output, const char* templateText, Strings... argumen
 
 // Of two equal neighbours the first gets no line, and a name gets none
 // when the next entry's BaseName is its own with one 'A' or 'W' added.
-bool IsSkipped(const char* entry, const char* next) {
+// The split of the following entry, left in NextNameBuffer whole (its
+// variant letter put back after the comparison), so that the next round
+// takes it over instead of splitting the same entry again.
+struct NextSplit {
+    bool Ready;
+    SplitName Split;
+};
+
+bool IsSkipped(const char* entry, const char* next, NextSplit& following) {
     if (StrEqualLength(entry, next) != 0) return true;
-    SplitDecoration(next, NextNameBuffer);
-    if (!IsVariantLetter(LastChar(NextNameBuffer))) return false;
+    following = NextSplit{true, SplitDecoration(next, NextNameBuffer)};
+    char letter = LastChar(NextNameBuffer);
+    if (!IsVariantLetter(letter)) return false;
     DropLastChar(NextNameBuffer);
-    return StrEqualLength(NextNameBuffer.data, NameBuffer.data) != 0;
+    bool skipped = StrEqualLength(NextNameBuffer.data, NameBuffer.data) != 0;
+    NextNameBuffer.data[NextNameBuffer.length++] = letter;
+    NextNameBuffer.data[NextNameBuffer.length] = '\0';
+    return skipped;
+}
+
+void SwapBuffers(TextBuffer& a, TextBuffer& b) {
+    TextBuffer held = a;
+    a = b;
+    b = held;
 }
 
 void WritePrototypeLines(const SplitName& split, TextBuffer& output) {
@@ -143,13 +161,21 @@ SIZE_T BuildDwordList(char* buffer, int count) { return BuildList(buffer, count,
 SIZE_T BuildQwordList(char* buffer, int count) { return BuildList(buffer, count, QwordItems); }
 
 void GenerateIncludeText(const SymbolList& symbols, TextBuffer& output) {
+    NextSplit following{false, SplitName{0, nullptr}};
     for (SIZE_T i = 0; i < symbols.Count; ++i) {
         // The sorted names lie scattered over the library's bytes: ask early
         // for the one a few entries ahead.
         if (i + PrefetchDistance < symbols.Count) __builtin_prefetch(symbols.Names[i + PrefetchDistance]);
         const char* entry = symbols.Names[i];
-        SplitName split = SplitDecoration(entry, NameBuffer);
-        if (i + 1 < symbols.Count && IsSkipped(entry, symbols.Names[i + 1])) continue;
+        SplitName split;
+        if (following.Ready) {
+            SwapBuffers(NameBuffer, NextNameBuffer);  // NextNameBuffer holds this entry's split
+            split = following.Split;
+        } else {
+            split = SplitDecoration(entry, NameBuffer);
+        }
+        following.Ready = false;
+        if (i + 1 < symbols.Count && IsSkipped(entry, symbols.Names[i + 1], following)) continue;
         switch (Settings.Mode) {
             case OutputMode::Prototypes:
             case OutputMode::StdcallPrototypes:

@@ -82,20 +82,26 @@ void WriteConsoleText(const char* text) {
 
 // Copies eight plain bytes at once while a whole word of the template holds
 // neither a NUL nor a '%', and eight bytes of an argument while they hold no
-// NUL; only bytes that belong to the result are ever written.
+// NUL; a word that holds one gives the length of the plain bytes before it.
+// Only bytes that belong to the result are ever written.
 READS_WHOLE_WORDS SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments,
                                         SIZE_T argumentCount) {
     SIZE_T n = 0;
     SIZE_T next = 0;
-    for (const char* t = templateText;; ++t) {
-        while (QwordFitsInPage(t)) {
+    const char* t = templateText;
+    for (;;) {
+        if (QwordFitsInPage(t)) {
             ULONGLONG word = LoadQword(t);
-            if ((ZeroBytes(word) | ZeroBytes(word ^ RepeatedByte('%'))) != 0) break;
-            StoreQword(destination + n, word);
-            n += 8;
-            t += 8;
+            ULONGLONG marks = ZeroBytes(word) | ZeroBytes(word ^ RepeatedByte('%'));
+            if (marks == 0) {
+                StoreQword(destination + n, word);
+                n += 8;
+                t += 8;
+                continue;
+            }
+            for (unsigned plain = LowestMarkedByte(marks); plain > 0; --plain) destination[n++] = *t++;
         }
-        char c = *t;
+        char c = *t++;
         if (SpecialCharTable.isSpecial[static_cast<BYTE>(c)] == 0) {
             destination[n++] = c;
         } else if (c == '\0') {
@@ -103,14 +109,22 @@ READS_WHOLE_WORDS SIZE_T FormatTextList(char* destination, const char* templateT
             return n;
         } else if (next < argumentCount) {
             const char* a = arguments[next++];
-            while (QwordFitsInPage(a)) {
-                ULONGLONG word = LoadQword(a);
-                if (ZeroBytes(word) != 0) break;
-                StoreQword(destination + n, word);
-                n += 8;
-                a += 8;
+            for (;;) {
+                if (QwordFitsInPage(a)) {
+                    ULONGLONG word = LoadQword(a);
+                    ULONGLONG ends = ZeroBytes(word);
+                    if (ends == 0) {
+                        StoreQword(destination + n, word);
+                        n += 8;
+                        a += 8;
+                        continue;
+                    }
+                    for (unsigned plain = LowestMarkedByte(ends); plain > 0; --plain) destination[n++] = *a++;
+                    break;
+                }
+                if (*a == '\0') break;
+                destination[n++] = *a++;
             }
-            for (; *a != '\0'; ++a) destination[n++] = *a;
         }
     }
 }
