@@ -129,14 +129,14 @@ def measure(tasks, rounds, big_reps, seed):
     rng = random.Random(seed)
     for r in range(rounds):
         schedule = []
-        for rep in range(big_reps):
+        for rep in range(big_reps if big else 1):
             sub = [(t, rep) for t in big]
             rng.shuffle(sub)
             schedule.append(sub)
         batch_order = list(batch)
         rng.shuffle(batch_order)
         for t in batch_order:  # each batch task goes between two big sub-rounds
-            schedule[rng.randrange(big_reps)].append((t, 0))
+            schedule[rng.randrange(len(schedule))].append((t, 0))
         for sub in schedule:
             for t, rep in sub:
                 samples[t.name][(r, rep)] = t.run()
@@ -241,6 +241,7 @@ def main():
                         help="Release build directory to use (built when needed)")
     parser.add_argument("--carvex", help="use this carvex binary instead of building one")
     parser.add_argument("--out-dir", help="scratch directory for carvex's output (default: on /dev/shm)")
+    parser.add_argument("--only", choices=["big", "batch"], help="measure one of the two inputs alone")
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
     if args.quick:
@@ -261,6 +262,8 @@ def main():
           f"({batch_size / 1e6:.1f} MB); rounds {args.rounds} x big repetitions {args.big_reps}", file=sys.stderr)
 
     tasks = make_tasks(carvex, big_lib, files, out_dir, cat, nm)
+    if args.only:
+        tasks = [t for t in tasks if t.group == args.only]
     for t in tasks:  # warm the page cache and the binaries, untimed
         if t.tool != "nm" or t.group == "big":
             t.run()
