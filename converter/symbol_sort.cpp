@@ -9,6 +9,26 @@ namespace {
 // that differs then decides, and flipping the top bit of every byte turns
 // the signed byte order into the unsigned order of the byte-swapped words.
 READS_WHOLE_WORDS WORD_ROUTINE_INLINE int CompareNames(const char* a, const char* b) {
+#if defined(__SSE2__)
+    // Sixteen bytes at a time where the vector unit is there: one mask of the
+    // bytes that differ or end a, whose lowest bit names the deciding byte.
+    // Most names are decided within their first sixteen bytes, so the loop
+    // rarely goes round and its branch is rarely mispredicted.
+    while (OwordFitsInPage(a) && OwordFitsInPage(b)) {
+        Oword x = LoadOword(a);
+        Oword y = LoadOword(b);
+        unsigned marks = static_cast<unsigned>(__builtin_ia32_pmovmskb128((x != y) | (x == 0)));
+        if (marks == 0) {
+            a += 16;
+            b += 16;
+            continue;
+        }
+        unsigned at = static_cast<unsigned>(__builtin_ctz(marks));
+        signed char p = static_cast<signed char>(a[at]);
+        signed char q = static_cast<signed char>(b[at]);
+        return (p > q) - (p < q);
+    }
+#endif
     for (;;) {
         if (QwordFitsInPage(a) && QwordFitsInPage(b)) {
             ULONGLONG x = LoadQword(a);

@@ -52,6 +52,19 @@ void StrAppend(char* destination, const char* source) { StrCopy(source, destinat
 // step settles the first place where the texts differ or a ends.
 READS_WHOLE_WORDS SIZE_T StrEqualLength(const char* a, const char* b) {
     SIZE_T n = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time where the vector unit is there.
+    while (OwordFitsInPage(a + n) && OwordFitsInPage(b + n)) {
+        Oword x = LoadOword(a + n);
+        unsigned marks = static_cast<unsigned>(__builtin_ia32_pmovmskb128((x != LoadOword(b + n)) | (x == 0)));
+        if (marks == 0) {
+            n += 16;
+            continue;
+        }
+        n += static_cast<unsigned>(__builtin_ctz(marks));
+        return a[n] == b[n] ? n : 0;  // equal there means both end there
+    }
+#endif
     for (;;) {
         if (QwordFitsInPage(a + n) && QwordFitsInPage(b + n)) {
             ULONGLONG x = LoadQword(a + n);

@@ -45,3 +45,13 @@ constexpr ULONGLONG ZeroBytes(ULONGLONG word) { return (word - RepeatedByte(1)) 
 
 // The index (0..7) of the lowest byte that has a mark.
 inline unsigned LowestMarkedByte(ULONGLONG marks) { return static_cast<unsigned>(__builtin_ctzll(marks)) >> 3; }
+
+#if defined(__SSE2__)
+// Sixteen bytes, compared lane by lane with the vector unit.
+typedef char Oword __attribute__((vector_size(16), may_alias, aligned(1)));
+
+READS_WHOLE_WORDS inline Oword LoadOword(const void* at) { return *static_cast<const Oword*>(at); }
+
+// True when the sixteen bytes from 'at' lie in one 4 KiB page.
+inline bool OwordFitsInPage(const void* at) { return (reinterpret_cast<ULONG_PTR>(at) & 4095) <= 4096 - 16; }
+#endif
