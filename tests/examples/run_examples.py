@@ -9,11 +9,14 @@ holds; otherwise 1 with the reason.
 """
 import argparse
 import os
-import select
+import pathlib
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+from xvfb_server import Xvfb, XvfbFailed  # noqa: E402
 
 MESSAGE = b"Poasm 64-bit console example."
 ODD_ARGUMENTS = ["-p64", "a b", "", "*.lib", "\u00e9"]
@@ -79,45 +82,6 @@ def console_reader_gone(paths, _):
 
 
 # ---- window_example -------------------------------------------------------
-class Xvfb:
-    """An X server of our own; a black root shows any unpainted pixel."""
-
-    def __enter__(self):
-        read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-br"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        try:
-            self.display = ":" + self._read_display_number(read_end)
-        except CaseFailed:
-            self.__exit__()
-            raise
-        finally:
-            os.close(read_end)
-        return self
-
-    @staticmethod
-    def _read_display_number(pipe):
-        received = b""
-        deadline = time.monotonic() + PATIENCE
-        while not received.endswith(b"\n"):
-            left = deadline - time.monotonic()
-            expect(left > 0 and select.select([pipe], [], [], left)[0], "Xvfb did not start")
-            chunk = os.read(pipe, 16)
-            expect(chunk, "Xvfb ended before it was ready")
-            received += chunk
-        return received.decode().strip()
-
-    def __exit__(self, *_):
-        self.process.terminate()
-        try:
-            self.process.wait(PATIENCE)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-
-
 def environment(display):
     env = dict(os.environ)
     env.pop("DISPLAY", None)
@@ -146,7 +110,7 @@ def expect_idle(process):
 
 
 def window_close(paths, arguments):
-    with Xvfb() as server:
+    with Xvfb(patience=PATIENCE) as server:
         program = subprocess.Popen([paths.window, *arguments], env=environment(server.display),
                                    stderr=subprocess.PIPE)
         try:
@@ -203,7 +167,7 @@ def main():
     paths = parser.parse_args()
     try:
         CASES[paths.case](paths, paths.arguments)
-    except CaseFailed as failure:
+    except (CaseFailed, XvfbFailed) as failure:
         print(f"{paths.case}: {failure}", file=sys.stderr)
         return 1
     return 0

@@ -4,6 +4,9 @@
 //   window_probe inspect   find, check, resize and check the repaint
 //   window_probe close     send WM_DELETE_WINDOW through WM_PROTOCOLS
 //   window_probe shown     wait until the window is shown and painted
+// With --title-only (before the command) the class is not checked and the
+// wait is longer: Wine gives the X window the program's file name as its
+// class, and its first window takes a while to appear.
 // Exit status 0 when every check holds; otherwise 1 and the reason on stderr.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -19,7 +22,8 @@ namespace {
 
 constexpr char Title[] = "Window";
 constexpr char ClassName[] = "WndClass";
-constexpr auto Patience = std::chrono::seconds(5);
+bool TitleOnly = false;
+std::chrono::seconds Patience(5);
 
 bool Eventually(const std::function<bool()>& condition) {
     auto deadline = std::chrono::steady_clock::now() + Patience;
@@ -39,12 +43,15 @@ bool HasTitleAndClass(Display* display, Window window) {
                    std::strcmp(hint.res_class, ClassName) == 0;
     if (hint.res_name != nullptr) XFree(hint.res_name);
     if (hint.res_class != nullptr) XFree(hint.res_class);
-    return titled && classed;
+    return titled && (classed || TitleOnly);
 }
 
-// Searches the whole tree: a window manager, if any, reparents the window.
+bool IsShown(Display* display, Window window);
+
+// Searches the whole tree for the shown window: a window manager, if any,
+// reparents it, and other windows may carry the same title.
 Window FindWindow(Display* display, Window under) {
-    if (HasTitleAndClass(display, under)) return under;
+    if (HasTitleAndClass(display, under) && IsShown(display, under)) return under;
     Window root, parent, *children = nullptr;
     unsigned count = 0;
     if (!XQueryTree(display, under, &root, &parent, &children, &count)) return 0;
@@ -96,11 +103,8 @@ int Fail(const std::string& why) {
 
 Window AwaitShownWindow(Display* display) {
     Window window = 0;
-    Eventually([&] {
-        window = FindWindow(display, DefaultRootWindow(display));
-        return window != 0 && IsShown(display, window);
-    });
-    return window != 0 && IsShown(display, window) ? window : 0;
+    Eventually([&] { return (window = FindWindow(display, DefaultRootWindow(display))) != 0; });
+    return window;
 }
 
 // Shrinks, then grows past the old size: the new area shows only what the
@@ -130,7 +134,7 @@ int Inspect(Display* display) {
 }
 
 int Close(Display* display) {
-    Window window = FindWindow(display, DefaultRootWindow(display));
+    Window window = AwaitShownWindow(display);
     if (window == 0) return Fail("no window to close");
     XEvent event = {};
     event.xclient.type = ClientMessage;
@@ -153,13 +157,19 @@ int Shown(Display* display) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string command = argc == 2 ? argv[1] : "";
+    int first = 1;
+    if (argc > 1 && std::string(argv[1]) == "--title-only") {
+        TitleOnly = true;
+        Patience = std::chrono::seconds(20);
+        first = 2;
+    }
+    std::string command = argc == first + 1 ? argv[first] : "";
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) return Fail("cannot open the display");
     int status = command == "inspect" ? Inspect(display)
                  : command == "close" ? Close(display)
                  : command == "shown" ? Shown(display)
-                                      : Fail("usage: window_probe inspect|close|shown");
+                                      : Fail("usage: window_probe [--title-only] inspect|close|shown");
     XCloseDisplay(display);
     return status;
 }

@@ -21,6 +21,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+from xvfb_server import Xvfb, XvfbFailed  # noqa: E402
+
 HERE = pathlib.Path(__file__).resolve().parent
 RUN_CASES = HERE.parent / "e2e" / "run_cases.py"
 SKIPPED = 77
@@ -185,44 +188,15 @@ def console(options):
     expect(result.returncode == 0, f"writing to a full device: exit status {result.returncode}, not 0")
 
 
-class Xvfb:
-    """An X server of our own on a display number it picks itself, stopped
-    by its process id."""
-
-    def __enter__(self):
-        read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            [self.program, "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end, "rb") as pipe:
-            number = pipe.readline().strip()
-        if not number:
-            self.__exit__()
-            raise CheckFailed("Xvfb did not start")
-        self.display = ":" + number.decode()
-        return self
-
-    def __init__(self, program):
-        self.program = program
-
-    def __exit__(self, *_):
-        self.process.terminate()
-        try:
-            self.process.wait(PATIENCE)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-
-
 def run_client(options, display, command):
-    result = subprocess.run([options.client, command], env=wine_environment(options, display),
+    # Wine gives the X window the program's file name as its class: the title identifies it.
+    result = subprocess.run([options.client, "--title-only", command], env=wine_environment(options, display),
                             capture_output=True, timeout=PATIENCE * 2)
     expect(result.returncode == 0, result.stderr.decode().strip() or f"{command} failed")
 
 
 def window(options):
-    with Xvfb(options.xvfb) as server:
+    with Xvfb(options.xvfb, PATIENCE) as server:
         start_services(options, server.display)
         program = subprocess.Popen([options.wine64, options.program, "ignored", "arguments"],
                                    env=wine_environment(options, server.display),
@@ -265,7 +239,7 @@ def main():
     except CannotRun as reason:
         print(f"{options.check}: cannot run here: {reason}")
         return SKIPPED
-    except CheckFailed as failure:
+    except (CheckFailed, XvfbFailed) as failure:
         print(f"{options.check}: {failure}")
         return 1
     return 0
