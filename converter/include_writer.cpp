@@ -43,12 +43,9 @@ constexpr char QwordItems[] =
 static_assert(sizeof(DwordItems) == LongestList * ItemLength + 1, "24 items");
 static_assert(sizeof(QwordItems) == LongestList * ItemLength + 1, "24 items");
 
+// The count is at most 24: ParamCountFromDecoration reads two digits.
 SIZE_T BuildList(char* buffer, int count, const char* items) {
     SIZE_T n = 0;
-    for (; count > LongestList; count -= LongestList) {  // beyond any decoration; kept for completeness
-        CopyBytes(buffer + n, items, LongestList * ItemLength);
-        n += LongestList * ItemLength;
-    }
     if (count > 0) {
         CopyBytes(buffer + n, items, ItemLength * static_cast<SIZE_T>(count) - 1);
         n += ItemLength * static_cast<SIZE_T>(count) - 1;

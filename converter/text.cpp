@@ -93,51 +93,51 @@ void WriteConsoleText(const char* text) {
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(StrLen(text)), &written, nullptr);
 }
 
-// Copies eight plain bytes at once while a whole word of the template holds
-// neither a NUL nor a '%', and eight bytes of an argument while they hold no
-// NUL; a word that holds one gives the length of the plain bytes before it.
-// Only bytes that belong to the result are ever written.
+namespace {
+
+// Copies the plain bytes at 'source' to destination + n: up to the NUL, and
+// with stopAtPercent up to a '%' as well. Eight bytes at once while a load
+// stays within its page; a word that holds a stopping byte gives the number
+// of plain bytes before it. Only bytes that belong to the result are
+// written, and 'source' is left on the byte that stopped the copy.
+READS_WHOLE_WORDS WORD_ROUTINE_INLINE void CopyPlainRun(const char*& source, char* destination, SIZE_T& n,
+                                                        bool stopAtPercent) {
+    for (;;) {
+        if (QwordFitsInPage(source)) {
+            ULONGLONG word = LoadQword(source);
+            ULONGLONG marks = ZeroBytes(word);
+            if (stopAtPercent) marks |= ZeroBytes(word ^ RepeatedByte('%'));
+            if (marks == 0) {
+                StoreQword(destination + n, word);
+                n += 8;
+                source += 8;
+                continue;
+            }
+            for (unsigned plain = LowestMarkedByte(marks); plain > 0; --plain) destination[n++] = *source++;
+            return;
+        }
+        BYTE c = static_cast<BYTE>(*source);
+        if (stopAtPercent ? SpecialCharTable.isSpecial[c] != 0 : c == 0) return;
+        destination[n++] = *source++;
+    }
+}
+
+}  // namespace
+
 READS_WHOLE_WORDS SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments,
                                         SIZE_T argumentCount) {
     SIZE_T n = 0;
     SIZE_T next = 0;
-    const char* t = templateText;
-    for (;;) {
-        if (QwordFitsInPage(t)) {
-            ULONGLONG word = LoadQword(t);
-            ULONGLONG marks = ZeroBytes(word) | ZeroBytes(word ^ RepeatedByte('%'));
-            if (marks == 0) {
-                StoreQword(destination + n, word);
-                n += 8;
-                t += 8;
-                continue;
-            }
-            for (unsigned plain = LowestMarkedByte(marks); plain > 0; --plain) destination[n++] = *t++;
-        }
-        char c = *t++;
-        if (SpecialCharTable.isSpecial[static_cast<BYTE>(c)] == 0) {
-            destination[n++] = c;
-        } else if (c == '\0') {
+    for (const char* t = templateText;; ++t) {
+        CopyPlainRun(t, destination, n, true);
+        if (*t == '\0') {
             destination[n] = '\0';
             return n;
-        } else if (next < argumentCount) {
-            const char* a = arguments[next++];
-            for (;;) {
-                if (QwordFitsInPage(a)) {
-                    ULONGLONG word = LoadQword(a);
-                    ULONGLONG ends = ZeroBytes(word);
-                    if (ends == 0) {
-                        StoreQword(destination + n, word);
-                        n += 8;
-                        a += 8;
-                        continue;
-                    }
-                    for (unsigned plain = LowestMarkedByte(ends); plain > 0; --plain) destination[n++] = *a++;
-                    break;
-                }
-                if (*a == '\0') break;
-                destination[n++] = *a++;
-            }
+        }
+        // A '%': the next argument, copied unchanged ('%' in it is plain).
+        if (next < argumentCount) {
+            const char* argument = arguments[next++];
+            CopyPlainRun(argument, destination, n, false);
         }
     }
 }

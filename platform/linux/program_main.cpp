@@ -3,13 +3,10 @@
 // and hands over to it. The entry routine ends the process itself.
 #include "win32.h"
 
-#include <signal.h>
-
 extern "C" void WINAPI start();
 
 int main() {
-    // Windows reports a write to a closed pipe as a failed WriteFile; POSIX
-    // would kill the process with SIGPIPE instead.
-    signal(SIGPIPE, SIG_IGN);
+    // The kernel-services layer has already set SIGPIPE aside, so that a
+    // write to a closed pipe fails as a WriteFile does on Windows.
     start();
 }
