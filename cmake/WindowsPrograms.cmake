@@ -1,5 +1,5 @@
 # The Windows programs as part of the one top-level build: two cross builds
-# of platform/windows, one per toolchain file, run as external projects so
+# of windows/, one per toolchain file, run as external projects so
 # that none of this build's flags (the sanitizers among them) reach them.
 # They are rebuilt whenever the top-level build runs; a build with nothing
 # to do takes a fraction of a second.
@@ -9,15 +9,18 @@
 # the release folder.
 include(ExternalProject)
 
-# A sanitizer or fuzzing build changes nothing in programs that are
-# cross-built without instrumentation, so it leaves them, and their tests, out.
-if(CARVEX_SANITIZE OR CARVEX_FUZZ)
-  set(windows_default OFF)
-else()
-  set(windows_default ON)
-endif()
-option(CARVEX_WINDOWS_PROGRAMS "Cross-build the Windows programs and test them under Wine" ${windows_default})
 if(NOT CARVEX_WINDOWS_PROGRAMS)
+  return()
+endif()
+# The toolchain files insist on these; looked for here as well, so that a
+# machine without them configures, and builds everything else.
+find_program(CARVEX_CROSS_CLANGXX NAMES clang++ clang++-14)
+find_program(CARVEX_CROSS_LLD_LINK NAMES lld-link lld-link-14)
+find_program(CARVEX_CROSS_LLVM_AR NAMES llvm-ar llvm-ar-14)
+find_program(CARVEX_CROSS_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)
+if(NOT CARVEX_CROSS_CLANGXX OR NOT CARVEX_CROSS_LLD_LINK OR NOT CARVEX_CROSS_LLVM_AR OR NOT CARVEX_CROSS_DLLTOOL)
+  carvex_leave_out("the Windows programs and their tests" "clang++, lld-link, llvm-ar or llvm-dlltool (clang, lld, llvm)")
+  set(CARVEX_WINDOWS_PROGRAMS OFF)
   return()
 endif()
 
@@ -29,7 +32,7 @@ foreach(machine i686 x86_64)
     set(byproducts ${binary_dir}/carvex64.exe ${binary_dir}/console_example.exe ${binary_dir}/window_example.exe)
   endif()
   ExternalProject_Add(windows_programs_${machine}
-    SOURCE_DIR ${CMAKE_SOURCE_DIR}/platform/windows
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/windows
     BINARY_DIR ${binary_dir}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/windows-${machine}.cmake
                -DCMAKE_BUILD_TYPE=Release
