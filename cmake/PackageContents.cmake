@@ -1,0 +1,9 @@
+# Read by cpack once per generator: which install component the package
+# holds, and the zip's name (the .deb is named the Debian way).
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(CPACK_COMPONENTS_ALL carvex)
+elseif(CPACK_GENERATOR STREQUAL "ZIP")
+  set(CPACK_COMPONENTS_ALL windows)
+  set(CPACK_PACKAGE_FILE_NAME "carvex-${CPACK_PACKAGE_VERSION}-windows")
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+endif()
