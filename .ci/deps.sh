@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a fresh Debian 12 machine:
-#   bash .ci/deps.sh build   only what building the programs needs
+#   bash .ci/deps.sh build   only what building carvex needs
 #   bash .ci/deps.sh         everything, tests included
 # Quiet and idempotent: packages already present are left as they are.
 set -euo pipefail
@@ -8,11 +8,13 @@ export DEBIAN_FRONTEND=noninteractive
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
-# "build" is what building the programs needs; the rest serves the tests,
-# the Windows builds, the fuzzer and the benchmarks.
-build_packages=(cmake ninja-build g++ python3 libx11-dev libgtest-dev libgmock-dev)
-test_packages=(clang lld llvm libclang-rt-14-dev libbenchmark-dev
-               xvfb x11-apps netpbm xdotool hyperfine time
+# "build" is what building carvex needs (the README's first command); the
+# rest serves the example programs, the tests, the Windows builds and their
+# packages, the fuzzer and the benchmarks.
+build_packages=(cmake ninja-build g++)
+test_packages=(python3 libx11-dev libgtest-dev dpkg-dev
+               clang lld llvm libclang-rt-14-dev libbenchmark-dev
+               xvfb x11-apps netpbm time
                mingw-w64-i686-dev mingw-w64-x86-64-dev wine64 wine32:i386 python3-unicorn)
 packages=("${build_packages[@]}")
 [ "${1:-all}" = build ] || packages+=("${test_packages[@]}")
