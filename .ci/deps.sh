@@ -12,7 +12,7 @@ sudo=""
 # the Windows builds, the fuzzer and the benchmarks.
 build_packages=(cmake ninja-build g++ python3 libx11-dev libgtest-dev libgmock-dev)
 test_packages=(clang lld llvm libclang-rt-14-dev libbenchmark-dev
-               xvfb x11-apps netpbm xdotool hyperfine time
+               xvfb x11-apps netpbm xdotool twm hyperfine time
                mingw-w64-i686-dev mingw-w64-x86-64-dev wine64 wine32:i386 python3-unicorn)
 packages=("${build_packages[@]}")
 [ "${1:-all}" = build ] || packages+=("${test_packages[@]}")
