@@ -14,7 +14,7 @@ sudo=""
 build_packages=(cmake ninja-build g++)
 test_packages=(python3 libx11-dev libgtest-dev dpkg-dev
                clang lld llvm libclang-rt-14-dev libbenchmark-dev
-               xvfb x11-apps netpbm time
+               xvfb x11-apps netpbm twm time
                mingw-w64-i686-dev mingw-w64-x86-64-dev wine64 wine32:i386 python3-unicorn)
 packages=("${build_packages[@]}")
 [ "${1:-all}" = build ] || packages+=("${test_packages[@]}")

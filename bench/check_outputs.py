@@ -22,7 +22,8 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import inputs  # noqa: E402
 
-SWITCHES = ["", "-s", "-p64", "-l64", "-fd", "-fi", "-fda", "-fdu", "-fia", "-fiu", "-lz", "-so"]
+sys.path.insert(0, os.path.join(inputs.REPO_DIR, "tests", "e2e"))
+from cases import SWITCHES  # noqa: E402
 
 
 def convert_all(carvex, target):

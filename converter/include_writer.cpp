@@ -99,7 +99,7 @@ void SwapBuffers(TextBuffer& a, TextBuffer& b) {
 }
 
 void WritePrototypeLines(const SplitName& split, TextBuffer& output) {
-    bool keepFirstChar = Settings.KeepFirstChar != 0;
+    bool keepFirstChar = Settings.KeepFirstChar;
     ReserveLines(output, NameBuffer.length, 0);
     if (split.DecorationDigits == nullptr) {
         if (Settings.Mode == OutputMode::Lzasm)

@@ -43,21 +43,21 @@ struct SwitchRow {
     bool Vararg64;
     bool QwordList;
     char PreferredLetter;
-    int KeepFirstChar;
+    bool KeepFirstChar;
 };
 
 constexpr SwitchRow SwitchTable[] = {
-    {"-s", OutputMode::StdcallPrototypes, "% PROTO STDCALL %", false, false, 0, 0},
-    {"-p64", OutputMode::Prototypes, nullptr, true, true, 0, 0},
-    {"-l64", OutputMode::Prototypes, nullptr, true, true, 0, 1},
-    {"-fd", OutputMode::FasmBothCharsets, FasmDirectTemplate, false, false, 0, 0},
-    {"-fi", OutputMode::FasmBothCharsets, FasmIndirectTemplate, false, false, 0, 0},
-    {"-lz", OutputMode::Lzasm, "PROCDESC % %", false, false, 0, 0},
-    {"-so", OutputMode::Solasm, "extern % alias %\r\n", false, false, 0, 0},
-    {"-fda", OutputMode::FasmOneCharset, FasmDirectTemplate, false, false, 0, 0},
-    {"-fdu", OutputMode::FasmOneCharset, FasmDirectTemplate, false, false, 'W', 0},
-    {"-fia", OutputMode::FasmOneCharset, FasmIndirectTemplate, false, false, 0, 0},
-    {"-fiu", OutputMode::FasmOneCharset, FasmIndirectTemplate, false, false, 'W', 0},
+    {"-s", OutputMode::StdcallPrototypes, "% PROTO STDCALL %", false, false, 0, false},
+    {"-p64", OutputMode::Prototypes, nullptr, true, true, 0, false},
+    {"-l64", OutputMode::Prototypes, nullptr, true, true, 0, true},
+    {"-fd", OutputMode::FasmBothCharsets, FasmDirectTemplate, false, false, 0, false},
+    {"-fi", OutputMode::FasmBothCharsets, FasmIndirectTemplate, false, false, 0, false},
+    {"-lz", OutputMode::Lzasm, "PROCDESC % %", false, false, 0, false},
+    {"-so", OutputMode::Solasm, "extern % alias %\r\n", false, false, 0, false},
+    {"-fda", OutputMode::FasmOneCharset, FasmDirectTemplate, false, false, 0, false},
+    {"-fdu", OutputMode::FasmOneCharset, FasmDirectTemplate, false, false, 'W', false},
+    {"-fia", OutputMode::FasmOneCharset, FasmIndirectTemplate, false, false, 0, false},
+    {"-fiu", OutputMode::FasmOneCharset, FasmIndirectTemplate, false, false, 'W', false},
 };
 
 void SetDefaults() {
@@ -66,7 +66,7 @@ void SetDefaults() {
     StrCopy(DefaultVarargTemplate, Settings.VarargTemplate);
     Settings.ParamListBuilder = BuildDwordList;
     Settings.PreferredLetter = 'A';
-    Settings.KeepFirstChar = 0;
+    Settings.KeepFirstChar = false;
 }
 
 // Both texts padded with NULs to four bytes, compared on those four bytes:

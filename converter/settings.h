@@ -24,12 +24,15 @@ struct ConversionSettings {
     const char* LineTemplate;
     char VarargTemplate[VarargTemplateSlot];
     ParamListBuilderFn ParamListBuilder;
-    char PreferredLetter;  // 'A' or 'W'; the other is PreferredLetter ^ 0x16
-    int KeepFirstChar;
+    char PreferredLetter;  // 'A' or 'W', the variant the run prefers; see OtherLetter
+    // Names keep their first character where the lines honour it (-l64);
+    // otherwise they lose it, the leading '_' of 32-bit names.
+    bool KeepFirstChar;
 };
 
 extern ConversionSettings Settings;
 
+// 'A' ^ 'W' is 0x16, so one exclusive-or turns either letter into the other.
 constexpr char OtherLetter(char preferred) { return static_cast<char>(preferred ^ 0x16); }
 
 // The tokens of a command line: slot k points to token k, token 0 being the

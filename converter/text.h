@@ -9,7 +9,8 @@ SIZE_T StrLen(const char* text);
 SIZE_T StrCopy(const char* source, char* destination);
 void StrAppend(char* destination, const char* source);
 // The common length when both are equal byte for byte, otherwise 0; two
-// empty strings give 0 as well, so they never count as equal.
+// empty strings give 0 as well, so they never count as equal. Despite the
+// name, callers read it as a yes or no: non-zero means equal.
 SIZE_T StrEqualLength(const char* a, const char* b);
 // Copies the path and ends the copy right after its last '\' or '/'.
 void CopyDirectoryPart(const char* path, char* destination);

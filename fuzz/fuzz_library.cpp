@@ -3,7 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "banner_switches.h"
 #include "include_writer.h"
 #include "library_reader.h"
 #include "settings.h"
@@ -11,7 +14,12 @@
 
 namespace {
 
-const char* const Switches[] = {nullptr, "-s", "-p64", "-l64", "-fd", "-fi", "-fda", "-fdu", "-fia", "-fiu", "-lz", "-so"};
+// No switch, then every switch the usage banner lists.
+const std::vector<std::string> Switches = [] {
+    std::vector<std::string> switches = BannerSwitches(UsageBanner);
+    switches.insert(switches.begin(), "");
+    return switches;
+}();
 
 // A fresh zero-padded copy for each conversion: the reader edits names in place.
 LibraryImage CopyImage(const uint8_t* data, size_t size) {
@@ -20,9 +28,9 @@ LibraryImage CopyImage(const uint8_t* data, size_t size) {
     return LibraryImage{bytes, size};
 }
 
-void Convert(const uint8_t* data, size_t size, const char* switchText) {
-    const char* tokens[] = {"carvex", "x.lib", switchText};
-    if (!ChooseSettings(switchText == nullptr ? 2 : 3, tokens)) __builtin_trap();
+void Convert(const uint8_t* data, size_t size, const std::string& switchText) {
+    const char* tokens[] = {"carvex", "x.lib", switchText.c_str()};
+    if (!ChooseSettings(switchText.empty() ? 2 : 3, tokens)) __builtin_trap();
     LibraryImage image = CopyImage(data, size);
     SymbolList symbols = ReadSymbolTable(image);
     SortSymbols(symbols.Names, symbols.Count);
@@ -40,6 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool valid = IsValidImportLibrary(probe);
     FreeBlock(probe.Bytes);
     if (!valid) return 0;
-    for (const char* switchText : Switches) Convert(data, size, switchText);
+    for (const std::string& switchText : Switches) Convert(data, size, switchText);
     return 0;
 }

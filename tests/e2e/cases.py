@@ -30,7 +30,9 @@ USAGE = (
 )
 
 INVALID = b"not a valid MS COFF import library\r\n"
-SWITCHES = ["", "-s", "-p64", "-l64", "-fd", "-fi", "-fda", "-fdu", "-fia", "-fiu", "-lz", "-so"]
+# No switch, then every switch the banner lists: the first word of each line
+# that begins with '-' (the unit tests hold the banner to the switch table).
+SWITCHES = [""] + [line.split()[0].decode() for line in USAGE.splitlines() if line.startswith(b"-")]
 
 
 @dataclass(frozen=True)

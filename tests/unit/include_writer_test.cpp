@@ -38,17 +38,3 @@ TEST(ParamCountFromDecoration, ReadsAtMostTwoDigitsOfBytes) {
                  {"99", 24}, {"4x", -1}, {"x", -1}, {"", -1},   {"4@8", -1}, {"48", 12}, {"1x9", -1}};
     for (const Case& c : cases) EXPECT_EQ(ParamCountFromDecoration(c.digits), c.count) << c.digits;
 }
-
-TEST(ParamLists, EndInCrLfInPlaceOfTheLastComma) {
-    char buffer[ParamListCapacity + 1];
-    EXPECT_EQ(BuildDwordList(buffer, 0), 2u);
-    EXPECT_STREQ(buffer, "\r\n");
-    EXPECT_EQ(BuildDwordList(buffer, 1), 8u);
-    EXPECT_STREQ(buffer, ":DWORD\r\n");
-    EXPECT_EQ(BuildQwordList(buffer, 2), 15u);
-    EXPECT_STREQ(buffer, ":QWORD,:QWORD\r\n");
-    std::string expected;
-    for (int i = 0; i < 24; ++i) expected += i == 0 ? ":QWORD" : ",:QWORD";
-    EXPECT_EQ(BuildQwordList(buffer, 24), 169u);
-    EXPECT_EQ(std::string(buffer), expected + "\r\n");
-}

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -111,24 +115,79 @@ TEST(CreateFileA, CreateAlwaysReplacesAndWriteFileWritesEveryByte) {
     EXPECT_EQ(fs::file_size(path), text.size());
 }
 
+namespace {
+
+// The child's part of the test below: writes to its standard output, a pipe
+// whose reader has gone, and to a full device; 0 when both fail honestly.
+int WriteToBrokenOutputs() {
+    DWORD written = 99;
+    if (WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "abc", 3, &written, nullptr) || written != 0) return 11;
+    HANDLE full = CreateFileA("/dev/full", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (full == INVALID_HANDLE_VALUE) return 12;
+    written = 99;
+    bool wrote = WriteFile(full, "abc", 3, &written, nullptr);
+    CloseHandle(full);
+    if (wrote || written != 0) return 13;
+    return WriteFile(INVALID_HANDLE_VALUE, "abc", 3, &written, nullptr) ? 14 : 0;
+}
+
+}  // namespace
+
+// Run as a program runs: this test binary started anew with SIGPIPE at its
+// default, so that only the layer's own handling keeps a write to a closed
+// pipe from killing it.
 TEST(WriteFile, ReportsAFailedWriteHonestly) {
+    if (getenv("CARVEX_BROKEN_OUTPUT_CHILD") != nullptr) _exit(WriteToBrokenOutputs());
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     close(fds[0]);
-    signal(SIGPIPE, SIG_IGN);
-    HANDLE broken = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(fds[1]) + 1);
-    DWORD written = 99;
-    EXPECT_FALSE(WriteFile(broken, "abc", 3, &written, nullptr));
-    EXPECT_EQ(written, 0u);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaulted;
+    sigemptyset(&defaulted);
+    sigaddset(&defaulted, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaulted);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    char filter[] = "--gtest_filter=WriteFile.ReportsAFailedWriteHonestly";
+    char* argv[] = {self.data(), filter, nullptr};
+    char marker[] = "CARVEX_BROKEN_OUTPUT_CHILD=1";
+    char* envp[] = {marker, nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, self.c_str(), &actions, &attributes, argv, envp), 0);
     close(fds[1]);
-    EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, "abc", 3, &written, nullptr));
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "11: stdout, 12/13: /dev/full, 14: invalid handle";
 }
 
 TEST(HeapAlloc, ZeroFillsWhenAsked) {
+    // Blocks of each size are dirtied and freed first, so that the zeroed
+    // ones may well be the same memory handed out again.
     HANDLE heap = GetProcessHeap();
     ASSERT_NE(heap, nullptr);
-    auto* block = static_cast<unsigned char*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, 4096));
-    ASSERT_NE(block, nullptr);
-    for (int i = 0; i < 4096; ++i) ASSERT_EQ(block[i], 0);
-    EXPECT_TRUE(HeapFree(heap, 0, block));
+    for (SIZE_T size : {SIZE_T{24}, SIZE_T{4096}, SIZE_T{100000}, (SIZE_T{3} << 20) + 5}) {
+        std::vector<unsigned char*> dirty;
+        for (int i = 0; i < 4; ++i) {
+            dirty.push_back(static_cast<unsigned char*>(HeapAlloc(heap, 0, size)));
+            ASSERT_NE(dirty.back(), nullptr);
+            std::memset(dirty.back(), 0xA5, size);
+        }
+        for (unsigned char* block : dirty) EXPECT_TRUE(HeapFree(heap, 0, block));
+        for (int i = 0; i < 4; ++i) {
+            auto* block = static_cast<unsigned char*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, size));
+            ASSERT_NE(block, nullptr);
+            dirty[i] = block;
+            SIZE_T at = 0;
+            while (at < size && block[at] == 0) ++at;
+            ASSERT_EQ(at, size) << "a block of " << size << " bytes holds a non-zero byte";
+        }
+        for (unsigned char* block : dirty) EXPECT_TRUE(HeapFree(heap, 0, block));
+    }
 }

@@ -4,22 +4,10 @@
 #include <vector>
 
 #include "library_reader.h"
+#include "test_archive.h"
 #include "text.h"
 
 namespace {
-
-// An archive whose first linker member lists exactly these names.
-std::string Archive(const std::vector<std::string>& names, long long count = -1, std::string memberName = "/") {
-    std::string header = memberName;
-    header.resize(16, ' ');
-    header += std::string(42, ' ') + "`\n";
-    std::string body;
-    unsigned n = count < 0 ? static_cast<unsigned>(names.size()) : static_cast<unsigned>(count);
-    for (int shift = 24; shift >= 0; shift -= 8) body += static_cast<char>((n >> shift) & 0xFF);
-    body += std::string(4 * names.size(), '\0');
-    for (const std::string& name : names) body += name + '\0';
-    return "!<arch>\n" + header + body;
-}
 
 // Holds the bytes in a block of exactly their size, so that the address
 // sanitizer catches any read past the end.

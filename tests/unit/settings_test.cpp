@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
-#include "include_writer.h"
+#include "banner_switches.h"
 #include "settings.h"
+#include "text.h"
 
 namespace {
 
@@ -50,54 +52,29 @@ TEST(ParseCommandLine, HoldsAnyNumberAndLengthOfTokens) {
 
 namespace {
 
-struct SwitchCase {
-    const char* token;
-    OutputMode mode;
-    const char* lineTemplate;
-    const char* varargTemplate;
-    ParamListBuilderFn builder;
-    char letter;
-    int keepFirstChar;
-};
+bool Accepted(const std::string& token) {
+    const char* tokens[] = {"carvex", "x.lib", token.c_str()};
+    return ChooseSettings(3, tokens);
+}
 
 }  // namespace
 
-TEST(ChooseSettings, EverySwitchSetsItsRow) {
-    const char* proto = "% PROTO %";
-    const char* vararg = "% PROTO C :VARARG\r\n";
-    const char* vararg64 = "% PROTO :VARARG\r\n";
-    const char* direct = "EXTRNDEF '__imp_%',%\r\n";
-    const char* indirect = "EXTERNDEF '%',%\r\n";
-    const SwitchCase cases[] = {
-        {nullptr, OutputMode::Prototypes, proto, vararg, BuildDwordList, 'A', 0},
-        {"-s", OutputMode::StdcallPrototypes, "% PROTO STDCALL %", vararg, BuildDwordList, 'A', 0},
-        {"-p64", OutputMode::Prototypes, proto, vararg64, BuildQwordList, 'A', 0},
-        {"-l64", OutputMode::Prototypes, proto, vararg64, BuildQwordList, 'A', 1},
-        {"-fd", OutputMode::FasmBothCharsets, direct, vararg, BuildDwordList, 'A', 0},
-        {"-fi", OutputMode::FasmBothCharsets, indirect, vararg, BuildDwordList, 'A', 0},
-        {"-lz", OutputMode::Lzasm, "PROCDESC % %", vararg, BuildDwordList, 'A', 0},
-        {"-so", OutputMode::Solasm, "extern % alias %\r\n", vararg, BuildDwordList, 'A', 0},
-        {"-fda", OutputMode::FasmOneCharset, direct, vararg, BuildDwordList, 'A', 0},
-        {"-fdu", OutputMode::FasmOneCharset, direct, vararg, BuildDwordList, 'W', 0},
-        {"-fia", OutputMode::FasmOneCharset, indirect, vararg, BuildDwordList, 'A', 0},
-        {"-fiu", OutputMode::FasmOneCharset, indirect, vararg, BuildDwordList, 'W', 0},
-        // Four-character switches match every token that begins with them.
-        {"-fdux", OutputMode::FasmOneCharset, direct, vararg, BuildDwordList, 'W', 0},
-        {"-l64abc", OutputMode::Prototypes, proto, vararg64, BuildQwordList, 'A', 1},
-        {"-p64x", OutputMode::Prototypes, proto, vararg64, BuildQwordList, 'A', 0},
-    };
-    for (const SwitchCase& c : cases) {
-        const char* tokens[] = {"carvex", "x.lib", c.token};
-        ASSERT_TRUE(ChooseSettings(c.token == nullptr ? 2 : 3, tokens)) << c.token;
-        std::string name = c.token == nullptr ? "none" : c.token;
-        EXPECT_EQ(Settings.Mode, c.mode) << name;
-        EXPECT_STREQ(Settings.LineTemplate, c.lineTemplate) << name;
-        EXPECT_STREQ(Settings.VarargTemplate, c.varargTemplate) << name;
-        EXPECT_EQ(Settings.ParamListBuilder, c.builder) << name;
-        EXPECT_EQ(Settings.PreferredLetter, c.letter) << name;
-        EXPECT_EQ(OtherLetter(Settings.PreferredLetter), c.letter == 'A' ? 'W' : 'A') << name;
-        EXPECT_EQ(Settings.KeepFirstChar, c.keepFirstChar) << name;
-    }
+// The banner and the switch table name the same switches: a token of up to
+// four characters is taken exactly when the banner lists it, a longer one
+// exactly when it begins with a four-character switch. What each switch
+// writes is compared byte for byte by the end-to-end cases.
+TEST(ChooseSettings, TakesExactlyTheSwitchesTheBannerLists) {
+    std::vector<std::string> listed = BannerSwitches(UsageBanner);
+    ASSERT_FALSE(listed.empty());
+    std::set<std::string> expected(listed.begin(), listed.end());
+    const std::string alphabet = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::vector<std::string> tokens = {"-"};
+    for (size_t i = 0; i < tokens.size(); ++i)
+        if (tokens[i].size() < 4)
+            for (char c : alphabet) tokens.push_back(tokens[i] + c);
+    for (const std::string& token : tokens) ASSERT_EQ(Accepted(token), expected.count(token) == 1) << token;
+    for (const std::string& listedSwitch : listed)
+        EXPECT_EQ(Accepted(listedSwitch + "x"), listedSwitch.size() == 4) << listedSwitch;
 }
 
 TEST(ChooseSettings, WrongCallsAskForTheBanner) {
@@ -112,14 +89,4 @@ TEST(ChooseSettings, WrongCallsAskForTheBanner) {
     EXPECT_FALSE(ChooseSettings(0, four));
     const char* before[] = {"carvex", "-s", "x.lib"};
     EXPECT_FALSE(ChooseSettings(3, before));
-}
-
-TEST(UsageBanner, HasEighteenLinesEachEndingInCrLf) {
-    std::string banner = UsageBanner;
-    size_t lines = 0;
-    for (size_t at = banner.find("\r\n"); at != std::string::npos; at = banner.find("\r\n", at + 2)) ++lines;
-    EXPECT_EQ(lines, 18u);
-    EXPECT_EQ(banner.substr(banner.size() - 2), "\r\n");
-    EXPECT_EQ(banner.find('\n'), banner.find("\r\n") + 1);
-    EXPECT_NE(banner.find("\r\nVersion 2.4.3\r\n"), std::string::npos);
 }

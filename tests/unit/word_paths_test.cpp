@@ -15,6 +15,7 @@
 #include "include_writer.h"
 #include "library_reader.h"
 #include "symbol_sort.h"
+#include "test_archive.h"
 #include "text.h"
 
 namespace {
@@ -225,10 +226,7 @@ TEST(WordPaths, ValidationFindsTheLastNulAtTheVeryEndOfTheFile) {
     // every length around a word; one byte short of the NUL is refused.
     PageEnd page;
     for (size_t length = 0; length <= 17; ++length) {
-        std::string name(length, 'n');
-        std::string header = std::string("/") + std::string(15, ' ') + std::string(42, ' ') + "`\n";
-        std::string bytes = "!<arch>\n" + header + std::string("\0\0\0\2", 4) + std::string(8, '\0') + "_first" +
-                            std::string(1, '\0') + name + std::string(1, '\0');
+        std::string bytes = Archive({"_first", std::string(length, 'n')});
         BYTE* at = page.Tail(bytes);
         EXPECT_TRUE(IsValidImportLibrary(LibraryImage{at, bytes.size()})) << length;
         std::string cut = bytes.substr(0, bytes.size() - 1);
