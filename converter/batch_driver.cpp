@@ -14,6 +14,15 @@ constexpr char OutputExtension[] = ".inc";
 // and a small start keeps the blocks of a small library below the size from
 // which the Linux heap maps huge pages (whose first touch zeroes 2 MiB).
 constexpr SIZE_T OutputAreaStart = 0x10000;
+// WriteFile takes a 32-bit count; longer texts go in pieces of this size.
+constexpr DWORD WritePiece = 0x40000000;
+// The temporary file's name is the include file's, then ".<n>.tmp".
+constexpr char TemporaryEnd[] = ".tmp";
+// Names tried for the temporary file before the write is given up. A name
+// is passed over when a file holds it already (another run's temporary, or
+// one left by a run that was killed); nothing tells that apart from a
+// folder where nothing can be created, so the tries are bounded.
+constexpr DWORD TemporaryTries = 1000;
 
 // The path opened: the pattern's directory part, then the entry's name.
 TextBuffer PathBuffer;
@@ -22,6 +31,8 @@ SIZE_T DirectoryLength;
 TextBuffer EntryName;
 // Console messages that carry a name or a path.
 TextBuffer ScratchBuffer;
+// The name of the temporary file the include text is written to first.
+TextBuffer TemporaryName;
 
 void WriteMessage(const char* templateText, const char* argument) {
     ScratchBuffer.length = 0;
@@ -34,7 +45,10 @@ void WriteMessage(const char* templateText, const char* argument) {
     ExitProcess(static_cast<UINT>(ExitStatus::Failed));
 }
 
-bool IsDotEntry(const char* name) { return (name[0] == '.' && name[1] == '\0') || (name[0] == '.' && name[1] == '.'); }
+// The folder itself and its parent; a name such as "..x.lib" is a file.
+bool IsDotEntry(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
 
 // Reads the whole file into a zero-filled heap block; a file that can't be
 // opened or read ends the run.
@@ -69,15 +83,43 @@ bool MakeOutputName(TextBuffer& name) {
     return true;
 }
 
-// Creates the file only now that its whole text is ready, so a library that
-// fails earlier never leaves a truncated include file behind.
+void AppendDecimal(TextBuffer& buffer, DWORD value) {
+    char digits[11];
+    char* first = digits + sizeof(digits) - 1;
+    *first = '\0';
+    do *--first = static_cast<char>('0' + value % 10);
+    while ((value /= 10) != 0);
+    AppendText(buffer, first);
+}
+
+// A file of this run's own next to the include file: CREATE_NEW takes a name
+// only while no file holds it, so no two runs ever share one.
+HANDLE CreateTemporaryFile(const char* includeName) {
+    for (DWORD attempt = 0; attempt < TemporaryTries; ++attempt) {
+        SetText(TemporaryName, includeName);
+        AppendText(TemporaryName, ".");
+        AppendDecimal(TemporaryName, attempt);
+        AppendText(TemporaryName, TemporaryEnd);
+        HANDLE file = CreateFileA(TemporaryName.data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// The include file changes only once its whole text is on disk: the text
+// goes to a temporary file, which then takes the include file's place in
+// one step. A library refused earlier, a full disk or two runs writing the
+// same include at once never leave a partial or mixed include file behind,
+// and on failure the old one stays as it was.
 bool WriteWholeFile(const char* name, const TextBuffer& text) {
-    HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateTemporaryFile(name);
     if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, text.data, static_cast<DWORD>(text.length), &written, nullptr);
-    BOOL closed = CloseHandle(file);
-    return ok && closed && written == text.length;
+    bool written = WriteAllBytes(file, text.data, text.length);
+    written = CloseHandle(file) && written;
+    if (written && MoveFileExA(TemporaryName.data, name, MOVEFILE_REPLACE_EXISTING)) return true;
+    DeleteFileA(TemporaryName.data);
+    return false;
 }
 
 void BuildIncludeText(const LibraryImage& image, TextBuffer& output) {
@@ -115,6 +157,17 @@ bool ConvertEntry(const char* name) {
 }
 
 }  // namespace
+
+bool WriteAllBytes(HANDLE file, const char* bytes, SIZE_T length) {
+    while (length > 0) {
+        DWORD piece = length < WritePiece ? static_cast<DWORD>(length) : WritePiece;
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, piece, &written, nullptr) || written != piece) return false;
+        bytes += piece;
+        length -= piece;
+    }
+    return true;
+}
 
 ExitStatus RunBatch(const char* pattern) {
     WIN32_FIND_DATAA found;

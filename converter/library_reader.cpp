@@ -55,8 +55,17 @@ void TurnLeadingAtIntoUnderscore(char* name) {
     if (name[0] == '@') name[0] = '_';
 }
 
+// A byte below 0x20 (a line break, say) in a name would carry into the
+// include file and could add lines of its own; no real library has one.
+bool HoldsControlByte(const char* name) {
+    for (; *name != '\0'; ++name)
+        if (static_cast<BYTE>(*name) < 0x20) return true;
+    return false;
+}
+
 // The name to keep for one table entry, or null when it is dropped.
 char* KeptName(char* name) {
+    if (HoldsControlByte(name)) return nullptr;
     if (StartsWith(name, ImportPrefix)) {
         char* rest = name + sizeof(ImportPrefix) - 1;
         if (rest[0] == '?') return nullptr;

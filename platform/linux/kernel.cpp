@@ -1,6 +1,10 @@
 // Kernel services on POSIX: the part of KERNEL32 that the programs call.
-// Handles of files are file descriptors in disguise; a search handle points
-// to the sorted list of matching names, taken when the search starts.
+// A handle names a slot of one table, which says what the handle stands
+// for: a file (a descriptor) or a search (the sorted list of matching
+// names, taken when the search starts). A handle of the wrong kind, a closed
+// one or a made-up value fails with ERROR_INVALID_HANDLE, as on Windows,
+// and never reaches a descriptor or a list it does not own. The programs
+// are single-threaded, and so is the table.
 #include "win32.h"
 #include "linux/kernel_internal.h"
 
@@ -8,6 +12,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
@@ -16,15 +21,56 @@
 
 namespace {
 
-// On Windows a write to a pipe whose reader has gone fails with an error the
-// caller can see; here it would kill the process instead, so the signal is
-// ignored and the write reports the failure.
-[[gnu::constructor]] void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+// On Windows a write to a pipe whose reader has gone, or past the size a
+// file may reach, fails with an error the caller can see; here a signal
+// would kill the process instead, so the signals are ignored and the write
+// reports the failure.
+[[gnu::constructor]] void IgnoreWriteSignals() {
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+}
 
-// 0 would read as a null handle, so descriptors are stored shifted by one.
-HANDLE HandleFromDescriptor(int fd) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(fd) + 1); }
-int DescriptorFromHandle(HANDLE handle) { return static_cast<int>(reinterpret_cast<LONG_PTR>(handle) - 1); }
-bool IsUsableHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+thread_local DWORD LastError;
+
+struct Search;
+enum class HandleKind : unsigned char { Free, File, Search };
+struct HandleSlot {
+    HandleKind kind;
+    int fd;
+    Search* search;
+};
+HandleSlot* Slots;
+size_t SlotCount;
+
+// Handles are multiples of four from 4 up, as on Windows: never null, never
+// INVALID_HANDLE_VALUE.
+HANDLE HandleOfSlot(size_t index) { return reinterpret_cast<HANDLE>((index + 1) * 4); }
+
+// The slot behind a handle of the given kind; null (and ERROR_INVALID_HANDLE)
+// for any other value.
+HandleSlot* SlotOf(HANDLE handle, HandleKind kind) {
+    size_t value = reinterpret_cast<size_t>(handle);
+    size_t index = value / 4 - 1;
+    if (value % 4 == 0 && value != 0 && index < SlotCount && Slots[index].kind == kind) return &Slots[index];
+    LastError = ERROR_INVALID_HANDLE;
+    return nullptr;
+}
+
+// A free slot (the table grows when none is left); null when memory runs out.
+HANDLE NewHandle(HandleKind kind, int fd, Search* search) {
+    size_t index = 0;
+    while (index < SlotCount && Slots[index].kind != HandleKind::Free) ++index;
+    if (index == SlotCount) {
+        size_t grown = SlotCount == 0 ? 16 : SlotCount * 2;
+        void* bigger = realloc(Slots, grown * sizeof(HandleSlot));
+        if (bigger == nullptr) return nullptr;
+        Slots = static_cast<HandleSlot*>(bigger);
+        for (size_t i = SlotCount; i < grown; ++i) Slots[i] = HandleSlot{HandleKind::Free, -1, nullptr};
+        SlotCount = grown;
+    }
+    Slots[index] = HandleSlot{kind, fd, search};
+    return HandleOfSlot(index);
+}
 
 // Windows accepts both separators; the OS here knows only '/'.
 char* CopyAsPosixPath(const char* path) {
@@ -65,6 +111,11 @@ bool AddName(Search* search, size_t* capacity, const char* name) {
     return true;
 }
 
+// A name the Win32 programs can be given: it fits the search record, and it
+// holds no '\\', which they would take for a separator and so follow out of
+// the folder.
+bool IsWin32Name(const char* name) { return strlen(name) < MAX_PATH && strchr(name, '\\') == nullptr; }
+
 // Lists the directory once and keeps the names that match, in byte order.
 Search* StartSearch(const char* pattern) {
     char* path = CopyAsPosixPath(pattern);
@@ -84,7 +135,7 @@ Search* StartSearch(const char* pattern) {
     while (ok) {
         struct dirent* entry = readdir(dir);
         if (entry == nullptr) break;
-        if (strlen(entry->d_name) < MAX_PATH && WildcardMatches(wildcard, entry->d_name))
+        if (IsWin32Name(entry->d_name) && WildcardMatches(wildcard, entry->d_name))
             ok = AddName(search, &capacity, entry->d_name);
     }
     if (dir != nullptr) closedir(dir);
@@ -150,9 +201,10 @@ char* ReadCommandLine() {
 template <typename Transfer>
 BOOL TransferAll(HANDLE handle, DWORD count, LPDWORD done, bool nothingMeansEnd, Transfer transfer) {
     DWORD moved = 0;
-    BOOL ok = IsUsableHandle(handle);
+    HandleSlot* file = SlotOf(handle, HandleKind::File);
+    BOOL ok = file != nullptr;
     while (ok && moved < count) {
-        ssize_t n = transfer(DescriptorFromHandle(handle), moved, count - moved);
+        ssize_t n = transfer(file->fd, moved, count - moved);
         if (n > 0) {
             moved += static_cast<DWORD>(n);
         } else if (n < 0 && errno == EINTR) {
@@ -171,10 +223,11 @@ BOOL TransferAll(HANDLE handle, DWORD count, LPDWORD done, bool nothingMeansEnd,
 constexpr size_t BlockHeaderSize = 16;
 // Blocks from 1 MiB up (a large library's bytes, its symbol list, its
 // include text) come straight from the kernel, 2 MiB aligned and marked for
-// transparent huge pages. Filling fresh 4 KiB pages costs one fault each,
-// and in a virtual machine those faults took most of the time of reading a
-// 15 MB library; a huge page takes one fault for 2 MiB. Smaller blocks stay
-// with malloc, which reuses freed memory across the libraries of a batch.
+// transparent huge pages. Every fresh 4 KiB page costs a fault, and where
+// faults are dear (under a hypervisor above all) they take most of the time
+// of reading a 15 MB library; a huge page takes one fault for 2 MiB. Smaller
+// blocks stay with malloc, which reuses freed memory across the libraries
+// of a batch.
 constexpr size_t LargeBlock = 1u << 20;
 constexpr size_t HugePage = 2u << 20;
 #if defined(__SANITIZE_ADDRESS__)
@@ -245,9 +298,12 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
 }
 
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
-    if (nStdHandle == STD_OUTPUT_HANDLE) return HandleFromDescriptor(STDOUT_FILENO);
+    static HANDLE output = NewHandle(HandleKind::File, STDOUT_FILENO, nullptr);
+    if (nStdHandle == STD_OUTPUT_HANDLE && output != nullptr) return output;
     return INVALID_HANDLE_VALUE;
 }
+
+DWORD WINAPI GetLastError() { return LastError; }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED) {
@@ -266,18 +322,25 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData) {
     Search* search = StartSearch(lpFileName);
     if (search == nullptr) return INVALID_HANDLE_VALUE;
+    HANDLE handle = NewHandle(HandleKind::Search, -1, search);
+    if (handle == nullptr) {
+        FreeSearch(search);
+        return INVALID_HANDLE_VALUE;
+    }
     YieldNext(search, lpFindFileData);
-    return search;
+    return handle;
 }
 
 BOOL WINAPI FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData) {
-    if (!IsUsableHandle(hFindFile)) return 0;
-    return YieldNext(static_cast<Search*>(hFindFile), lpFindFileData);
+    HandleSlot* slot = SlotOf(hFindFile, HandleKind::Search);
+    return slot != nullptr && YieldNext(slot->search, lpFindFileData);
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {
-    if (!IsUsableHandle(hFindFile)) return 0;
-    FreeSearch(static_cast<Search*>(hFindFile));
+    HandleSlot* slot = SlotOf(hFindFile, HandleKind::Search);
+    if (slot == nullptr) return 0;
+    FreeSearch(slot->search);
+    *slot = HandleSlot{HandleKind::Free, -1, nullptr};
     return 1;
 }
 
@@ -285,27 +348,57 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
                           DWORD dwCreationDisposition, DWORD, HANDLE) {
     char* path = CopyAsPosixPath(lpFileName);
     if (path == nullptr) return INVALID_HANDLE_VALUE;
-    int flags = O_CLOEXEC;
-    if (dwDesiredAccess & GENERIC_WRITE)
+    bool writing = (dwDesiredAccess & GENERIC_WRITE) != 0;
+    // Opening never waits: a named pipe with no writer would hold the
+    // program forever. The flag is cleared once the file is open.
+    int flags = O_CLOEXEC | O_NONBLOCK;
+    if (writing)
         flags |= (dwDesiredAccess & GENERIC_READ) ? O_RDWR : O_WRONLY;
     else
         flags |= O_RDONLY;
     if (dwCreationDisposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
+    if (dwCreationDisposition == CREATE_NEW) flags |= O_CREAT | O_EXCL;
     int fd = open(path, flags, 0666);
     free(path);
     if (fd < 0) return INVALID_HANDLE_VALUE;
+    // Windows refuses to open a directory as a file. What is read must be a
+    // regular file: a pipe or a device would hang the reader or never end.
+    // The descriptor's own kind is asked, so no file swapped in after a
+    // look at the name can slip through.
     struct stat info;
-    // Windows refuses to open a directory as a file; so do we.
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    bool refused = fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || (!writing && !S_ISREG(info.st_mode));
+    HANDLE handle = refused || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr
+                                                                              : NewHandle(HandleKind::File, fd, nullptr);
+    if (handle == nullptr) {
         close(fd);
         return INVALID_HANDLE_VALUE;
     }
-    return HandleFromDescriptor(fd);
+    return handle;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    char* from = CopyAsPosixPath(lpExistingFileName);
+    char* to = CopyAsPosixPath(lpNewFileName);
+    int result = -1;
+    if (from != nullptr && to != nullptr)
+        result = (dwFlags & MOVEFILE_REPLACE_EXISTING) ? rename(from, to)
+                                                       : renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    free(from);
+    free(to);
+    return result == 0;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    char* path = CopyAsPosixPath(lpFileName);
+    int result = path != nullptr ? unlink(path) : -1;
+    free(path);
+    return result == 0;
 }
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     struct stat info;
-    if (!IsUsableHandle(hFile) || fstat(DescriptorFromHandle(hFile), &info) != 0) {
+    HandleSlot* file = SlotOf(hFile, HandleKind::File);
+    if (file == nullptr || fstat(file->fd, &info) != 0) {
         if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = 0;
         return INVALID_FILE_SIZE;
     }
@@ -314,9 +407,13 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     return static_cast<DWORD>(size);
 }
 
+// Closes files only: a search ends with FindClose, as on Windows.
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-    if (!IsUsableHandle(hObject)) return 0;
-    return close(DescriptorFromHandle(hObject)) == 0;
+    HandleSlot* file = SlotOf(hObject, HandleKind::File);
+    if (file == nullptr) return 0;
+    int fd = file->fd;
+    *file = HandleSlot{HandleKind::Free, -1, nullptr};
+    return close(fd) == 0;
 }
 
 HANDLE WINAPI GetProcessHeap() {

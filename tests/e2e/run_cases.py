@@ -14,6 +14,7 @@ import argparse
 import os
 import pathlib
 import re
+import resource
 import shlex
 import shutil
 import subprocess
@@ -25,6 +26,8 @@ import cases as case_table
 HERE = pathlib.Path(__file__).resolve().parent
 GOLDEN = HERE / "golden"
 DEFS = HERE / "defs"
+PATIENCE = 60  # seconds a case may take
+ROUNDS = 20
 
 
 class ImportLibraries:
@@ -70,6 +73,8 @@ def set_up(workdir: pathlib.Path, case, libraries: ImportLibraries):
         path.parent.mkdir(parents=True, exist_ok=True)
         if content is case_table.DIRECTORY:
             path.mkdir(exist_ok=True)
+        elif content is case_table.FIFO:
+            os.mkfifo(path)
         else:
             path.write_bytes(materialise(content, libraries))
 
@@ -99,20 +104,70 @@ def check_files(workdir: pathlib.Path, case, update: bool):
     return problems
 
 
+def stray_files(workdir: pathlib.Path, case):
+    """Files the run left that the case neither laid out nor expects, such
+    as a temporary include file."""
+    known = {pathlib.Path(name) for name in [*case.files, *case.expect_files]}
+    return [f"stray file {path.relative_to(workdir)}" for path in sorted(workdir.rglob("*"))
+            if not path.is_dir() and path.relative_to(workdir) not in known]
+
+
+def limits(case):
+    """What the child process gets before it starts: a cap on the size of
+    every file it writes, as a full disk would stop it."""
+    if not case.file_size_limit:
+        return None
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_size_limit, case.file_size_limit))
+
+
 def run_case(case, program: str, launcher, libraries, update: bool):
     with tempfile.TemporaryDirectory(prefix="carvex e2e ") as tmp:
         workdir = pathlib.Path(tmp)
         set_up(workdir, case, libraries)
         command = [*launcher, program, *case.args]
-        result = subprocess.run(command, cwd=workdir / case.cwd, capture_output=True, timeout=60,
-                                env=dict(os.environ))
-        problems = []
+        try:
+            result = subprocess.run(command, cwd=workdir / case.cwd, capture_output=True, timeout=PATIENCE,
+                                    env=dict(os.environ), preexec_fn=limits(case))
+        except subprocess.TimeoutExpired:
+            return [f"still running after {PATIENCE} s"]
+        problems = stray_files(workdir, case)
         if result.stdout != case.stdout:
             problems.append(f"stdout: got {result.stdout!r:.400}, want {case.stdout!r:.400}")
         if result.returncode != case.status:
             problems.append(f"status: got {result.returncode}, want {case.status}")
         problems += check_files(workdir, case, update)
         return problems
+
+
+def concurrent_writers(program: str):
+    """Runs that write the same include file at once: each run's text lands
+    whole or not at all, so the file always holds one run's text."""
+    texts = {}
+    with tempfile.TemporaryDirectory(prefix="carvex e2e ") as tmp:
+        workdir = pathlib.Path(tmp)
+        for side, count in (("a", 3000), ("b", 300)):  # lengths differ, so a mix shows
+            names = [f"_{side}{i:05d}@8" for i in range(count)]
+            (workdir / side).mkdir()
+            (workdir / side / "x.lib").write_bytes(case_table.archive(names))
+            texts[side] = case_table.lines(*(f"{n[1:-2]} PROTO :DWORD,:DWORD" for n in names))
+        problems = []
+        for _ in range(ROUNDS):
+            runs = [subprocess.Popen([program, f"{side}/x.lib"], cwd=workdir, stdout=subprocess.DEVNULL)
+                    for side in "ab" * 8]
+            statuses = [run.wait(timeout=PATIENCE) for run in runs]
+            text = (workdir / "x.inc").read_bytes()
+            if any(statuses) or text not in texts.values():
+                problems.append(f"statuses {statuses}, x.inc of {len(text)} bytes is neither run's text")
+            problems += [f"stray file {path.name}" for path in workdir.iterdir() if path.name not in {"a", "b", "x.inc"}]
+        return problems
+
+
+def report(name, problems):
+    if problems:
+        print(f"FAIL {name}")
+        for problem in problems:
+            print(f"     {problem}")
+    return not problems
 
 
 def main():
@@ -130,16 +185,14 @@ def main():
     with tempfile.TemporaryDirectory(prefix="carvex-libs-") as libdir:
         libraries = ImportLibraries(pathlib.Path(libdir), options.dlltool)
         for case in case_table.all_cases():
-            if options.only not in case.name:
+            # A launcher runs a Windows program, which these cases do not fit.
+            if options.only not in case.name or (case.linux_only and launcher):
                 continue
-            problems = run_case(case, program, launcher, libraries, options.update_golden)
-            if problems:
-                failed += 1
-                print(f"FAIL {case.name}")
-                for problem in problems:
-                    print(f"     {problem}")
-            else:
-                passed += 1
+            ok = report(case.name, run_case(case, program, launcher, libraries, options.update_golden))
+            passed, failed = passed + ok, failed + (not ok)
+    if not launcher and options.only in "concurrent runs":
+        ok = report("concurrent runs", concurrent_writers(program))
+        passed, failed = passed + ok, failed + (not ok)
     print(f"{passed} passed, {failed} failed")
     return 1 if failed or not passed else 0
 

@@ -6,14 +6,19 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "batch_driver.h"
 #include "linux/kernel_internal.h"
 #include "win32.h"
 
@@ -76,16 +81,24 @@ TEST(FindFirstFileA, YieldsMatchingNamesInByteOrder) {
     EXPECT_EQ(Search(""), V{});
 }
 
-TEST(CreateFileA, ReadsFilesButNotDirectories) {
+TEST(FindFirstFileA, ListsNoNameThatHoldsABackslash) {
+    TempDir dir;
+    for (const char* name : {"a.lib", "..\\b.lib", "c\\.lib"}) dir.Touch(name);
+    EXPECT_EQ(Search(dir.path.string() + "\\*.lib"), V{"a.lib"});
+}
+
+TEST(CreateFileA, ReadsRegularFilesOnlyAndNeverWaits) {
     TempDir dir;
     dir.Touch("x.lib", "12345");
     fs::create_directory(dir.path / "d.lib");
+    ASSERT_EQ(mkfifo((dir.path / "p.lib").c_str(), 0600), 0);
     std::string base = dir.path.string();
-    EXPECT_EQ(CreateFileA((base + "/d.lib").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                          nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(CreateFileA((base + "/none").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                          nullptr),
+    for (const char* refused : {"/d.lib", "/none", "/p.lib"})
+        EXPECT_EQ(CreateFileA((base + refused).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr),
+                  INVALID_HANDLE_VALUE)
+            << refused;
+    EXPECT_EQ(CreateFileA("/dev/zero", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
               INVALID_HANDLE_VALUE);
     HANDLE file = CreateFileA((base + "\\x.lib").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -113,6 +126,94 @@ TEST(CreateFileA, CreateAlwaysReplacesAndWriteFileWritesEveryByte) {
     EXPECT_EQ(written, text.size());
     EXPECT_TRUE(CloseHandle(file));
     EXPECT_EQ(fs::file_size(path), text.size());
+}
+
+TEST(CreateFileA, CreateNewTakesOnlyAFreeNameAndMoveFileExAReplaces) {
+    TempDir dir;
+    dir.Touch("old.inc", "old");
+    std::string taken = (dir.path / "old.inc").string(), fresh = (dir.path / "new.tmp").string();
+    EXPECT_EQ(CreateFileA(taken.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+    HANDLE file = CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, "new", 3, &written, nullptr));
+    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_FALSE(MoveFileExA(fresh.c_str(), taken.c_str(), 0));
+    EXPECT_TRUE(MoveFileExA(fresh.c_str(), taken.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_EQ(fs::file_size(taken), 3u);
+    EXPECT_TRUE(DeleteFileA(taken.c_str()));
+    EXPECT_FALSE(DeleteFileA(taken.c_str()));
+}
+
+// Each call given a handle of another kind, a closed one or a made-up value
+// fails with ERROR_INVALID_HANDLE and touches nothing it does not own.
+TEST(Handles, MisuseFailsWithInvalidHandle) {
+    TempDir dir;
+    dir.Touch("x.lib", "12345");
+    std::string path = (dir.path / "x.lib").string();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    HANDLE closed = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_TRUE(CloseHandle(closed));
+    char bytes[8];
+    DWORD count = 99;
+    std::vector<HANDLE> garbage = {nullptr, INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(1),
+                                   reinterpret_cast<HANDLE>(0x123456), reinterpret_cast<HANDLE>(0x1000), &count};
+    struct Misuse {
+        const char* call;
+        std::function<BOOL(HANDLE)> run;
+        std::vector<HANDLE> wrong;
+    } misuses[] = {
+        {"CloseHandle", [](HANDLE h) { return CloseHandle(h); }, {search}},
+        {"FindNextFileA", [&](HANDLE h) { return FindNextFileA(h, &found); }, {file, closed}},
+        {"FindClose", [](HANDLE h) { return FindClose(h); }, {file, closed}},
+        {"ReadFile", [&](HANDLE h) { return ReadFile(h, bytes, 8, &count, nullptr); }, {search, closed}},
+        {"WriteFile", [&](HANDLE h) { return WriteFile(h, "x", 1, &count, nullptr); }, {search, closed}},
+        {"GetFileSize", [](HANDLE h) { return BOOL(GetFileSize(h, nullptr) != INVALID_FILE_SIZE); }, {search}},
+    };
+    for (Misuse& misuse : misuses) {
+        misuse.wrong.insert(misuse.wrong.end(), garbage.begin(), garbage.end());
+        for (HANDLE handle : misuse.wrong) {
+            EXPECT_FALSE(misuse.run(handle)) << misuse.call << " " << handle;
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << misuse.call << " " << handle;
+        }
+    }
+    // Both survived every misuse.
+    EXPECT_TRUE(ReadFile(file, bytes, 8, &count, nullptr));
+    EXPECT_EQ(count, 5u);
+    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_TRUE(FindClose(search));
+}
+
+// WriteFile counts in 32 bits; a longer include text must arrive whole. The
+// text is a mapping of zero pages that is never filled, read by a pipe.
+TEST(WriteAllBytes, WritesTextsBeyondFourGiBInPieces) {
+    const size_t length = (size_t{1} << 32) + 47;
+    void* text = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(text, MAP_FAILED);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    fcntl(fds[0], F_SETPIPE_SZ, 1 << 20);
+    size_t arrived = 0;
+    std::thread reader([&] {
+        std::vector<char> buffer(1 << 20);
+        for (ssize_t n; (n = read(fds[0], buffer.data(), buffer.size())) > 0;) arrived += static_cast<size_t>(n);
+    });
+    std::string end = "/proc/self/fd/" + std::to_string(fds[1]);
+    HANDLE file = CreateFileA(end.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    close(fds[1]);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(WriteAllBytes(file, static_cast<const char*>(text), length));
+    CloseHandle(file);
+    reader.join();
+    close(fds[0]);
+    munmap(text, length);
+    EXPECT_EQ(arrived, length);
 }
 
 namespace {

@@ -50,7 +50,8 @@ DATA = 0x7FFF0000                                # the command line
 INVALID_HANDLE = 0xFFFFFFFF
 STD_HANDLES = {0xFFFFFFF6: 0, 0xFFFFFFF5: 1, 0xFFFFFFF4: 2}   # input, output, error
 GENERIC_READ, GENERIC_WRITE = 0x80000000, 0x40000000
-CREATE_ALWAYS, OPEN_EXISTING = 2, 3
+CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING = 1, 2, 3
+MOVEFILE_REPLACE_EXISTING = 0x1
 HEAP_ZERO_MEMORY = 0x8
 FAULT_STATUS = 139  # what a shell shows for a crashed program
 
@@ -267,12 +268,12 @@ class Process:
 
     def CreateFileA(self, name, access, share, security, disposition, attributes, template):
         path = self.host_path(self.string(name))
-        if disposition not in (CREATE_ALWAYS, OPEN_EXISTING):
+        creation = {CREATE_NEW: os.O_CREAT | os.O_EXCL, CREATE_ALWAYS: os.O_CREAT | os.O_TRUNC, OPEN_EXISTING: 0}
+        if disposition not in creation:
             fail(f"CreateFileA disposition {disposition} is not provided")
         flags = os.O_RDWR if access & GENERIC_READ and access & GENERIC_WRITE else \
             os.O_WRONLY if access & GENERIC_WRITE else os.O_RDONLY
-        if disposition == CREATE_ALWAYS:
-            flags |= os.O_CREAT | os.O_TRUNC
+        flags |= creation[disposition]
         try:
             fd = os.open(path, flags | os.O_CLOEXEC, 0o666)
         except OSError:
@@ -337,6 +338,25 @@ class Process:
             return 0
         if thing[0] == "file":
             os.close(thing[1])
+        return 1
+
+    def MoveFileExA(self, existing, new, flags):
+        source, target = self.host_path(self.string(existing)), self.host_path(self.string(new))
+        try:
+            if not flags & MOVEFILE_REPLACE_EXISTING and os.path.lexists(target):
+                return 0
+            if os.path.isdir(target):  # Windows replaces no directory with a file
+                return 0
+            os.rename(source, target)
+        except OSError:
+            return 0
+        return 1
+
+    def DeleteFileA(self, name):
+        try:
+            os.unlink(self.host_path(self.string(name)))
+        except OSError:
+            return 0
         return 1
 
     def FindFirstFileA(self, pattern, data):
