@@ -226,9 +226,11 @@ TEST(WordPaths, ValidationFindsTheLastNulAtTheVeryEndOfTheFile) {
     PageEnd page;
     for (size_t length = 0; length <= 17; ++length) {
         std::string name(length, 'n');
-        std::string header = std::string("/") + std::string(15, ' ') + std::string(42, ' ') + "`\n";
-        std::string bytes = "!<arch>\n" + header + std::string("\0\0\0\2", 4) + std::string(8, '\0') + "_first" +
-                            std::string(1, '\0') + name + std::string(1, '\0');
+        std::string body = std::string("\0\0\0\2", 4) + std::string(8, '\0') + "_first" + std::string(1, '\0') +
+                           name + std::string(1, '\0');
+        std::string size = std::to_string(body.size());
+        std::string header = "/" + std::string(47, ' ') + size + std::string(10 - size.size(), ' ') + "`\n";
+        std::string bytes = "!<arch>\n" + header + body;
         BYTE* at = page.Tail(bytes);
         EXPECT_TRUE(IsValidImportLibrary(LibraryImage{at, bytes.size()})) << length;
         std::string cut = bytes.substr(0, bytes.size() - 1);
