@@ -3,6 +3,7 @@
 // to the sorted list of matching names, taken when the search starts.
 #include "win32.h"
 #include "linux/kernel_internal.h"
+#include "sanitizer.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -177,17 +178,7 @@ constexpr size_t BlockHeaderSize = 16;
 // with malloc, which reuses freed memory across the libraries of a batch.
 constexpr size_t LargeBlock = 1u << 20;
 constexpr size_t HugePage = 2u << 20;
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool Sanitized = true;  // keep every block visible to the sanitizer
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool Sanitized = true;
-#else
-constexpr bool Sanitized = false;
-#endif
-#else
-constexpr bool Sanitized = false;
-#endif
+constexpr bool Sanitized = CARVEX_ADDRESS_SANITIZER;  // keep every block visible to the sanitizer
 
 size_t RoundUp(size_t value, size_t unit) { return (value + unit - 1) & ~(unit - 1); }
 
