@@ -28,16 +28,26 @@ NOUNS = ["Win", "File", "Key", "Val", "Obj", "Proc", "Mod", "Res",
          "Bmp", "Font", "Rgn", "Menu", "Dev", "Svc", "Evt", "Sect"]
 
 
-def big_def_text(pairs=BIG_PAIRS, seed=6):
+# The orders of the big library's exports: shuffled; sorted (a sorted
+# symbol list, which the sort's in-order check passes at once); and sorted
+# with the smallest export moved last, the quicksort's worst case, where it
+# peels one name a level until its depth limit and the comb sort takes over.
+ORDERS = ("random", "sorted", "nearly sorted")
+
+
+def big_def_text(pairs=BIG_PAIRS, seed=6, order="random"):
     rng = random.Random(seed)
     bases = [f"{VERBS[i % len(VERBS)]}{NOUNS[(i // len(VERBS)) % len(NOUNS)]}{i}" for i in range(pairs)]
     rng.shuffle(bases)
-    lines = ["LIBRARY big.dll", "EXPORTS"]
+    exports = []
     for base in bases:
         size = 4 * rng.randrange(13)  # @0 .. @48
-        lines.append(f"  {base}A@{size}")
-        lines.append(f"  {base}W@{size}")
-    return "\n".join(lines) + "\n"
+        exports += [f"{base}A@{size}", f"{base}W@{size}"]
+    if order != "random":
+        exports.sort()
+    if order == "nearly sorted":
+        exports.append(exports.pop(0))
+    return "\n".join(["LIBRARY big.dll", "EXPORTS"] + [f"  {e}" for e in exports]) + "\n"
 
 
 def need_tool(name):
@@ -47,12 +57,13 @@ def need_tool(name):
     return path
 
 
-def prepare_big():
-    """Returns the path of big.lib, making it when it is missing or stale."""
+def prepare_big(order="random", pairs=BIG_PAIRS):
+    """Returns the path of the library, making it when it is missing or stale."""
     os.makedirs(INPUTS_DIR, exist_ok=True)
-    def_path = os.path.join(INPUTS_DIR, "big.def")
-    lib_path = os.path.join(INPUTS_DIR, "big.lib")
-    text = big_def_text()
+    stem = ("big" if pairs == BIG_PAIRS else f"big{2 * pairs}") + ("" if order == "random" else "-" + order.replace(" ", "-"))
+    def_path = os.path.join(INPUTS_DIR, stem + ".def")
+    lib_path = os.path.join(INPUTS_DIR, stem + ".lib")
+    text = big_def_text(pairs, order=order)
     current = None
     if os.path.exists(def_path):
         with open(def_path) as f:

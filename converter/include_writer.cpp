@@ -122,7 +122,7 @@ void WritePrototypeLines(const SplitName& split, TextBuffer& output) {
 
 }  // namespace
 
-READS_WHOLE_WORDS SplitName SplitDecoration(const char* entry, TextBuffer& buffer) {
+SplitName SplitDecoration(const char* entry, TextBuffer& buffer) {
     SIZE_T base = 0;
     if (entry[0] != '\0') ++base;  // an '@' in first place is part of the name
     // Eight bytes at a time up to the word that holds the '@' or the NUL.

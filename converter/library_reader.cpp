@@ -9,6 +9,8 @@ constexpr char ArchiveSignature[] = "!<arch>\n";
 constexpr SIZE_T SignatureSize = 8;
 constexpr SIZE_T MemberHeaderSize = 60;
 constexpr SIZE_T MemberNameSize = 16;
+constexpr SIZE_T MemberSizeField = 48;  // within the header
+constexpr SIZE_T MemberSizeFieldLength = 10;
 constexpr SIZE_T CountOffset = SignatureSize + MemberHeaderSize;  // 68
 constexpr SIZE_T FirstOffsetOffset = CountOffset + 4;             // 72
 
@@ -33,6 +35,20 @@ bool HasLinkerMemberName(const BYTE* header) {
     if (header[0] != '/') return false;
     for (SIZE_T i = 1; i < MemberNameSize; ++i)
         if (header[i] != ' ') return false;
+    return true;
+}
+
+bool IsDecimalDigit(BYTE c) { return c >= '0' && c <= '9'; }
+
+// Decimal digits followed by spaces, as an archive writer pads them; false
+// for anything else, an empty field included.
+bool ParseMemberSize(const BYTE* field, ULONGLONG& size) {
+    SIZE_T i = 0;
+    size = 0;
+    for (; i < MemberSizeFieldLength && IsDecimalDigit(field[i]); ++i) size = size * 10 + (field[i] - '0');
+    if (i == 0) return false;
+    for (; i < MemberSizeFieldLength; ++i)
+        if (field[i] != ' ') return false;
     return true;
 }
 
@@ -80,18 +96,41 @@ char* KeptName(char* name) {
     return name;
 }
 
-}  // namespace
-
-bool IsValidImportLibrary(const LibraryImage& image) {
+bool HasArchiveSignature(const LibraryImage& image) {
     if (image.Size < SignatureSize) return false;
     for (SIZE_T i = 0; i < SignatureSize; ++i)
         if (image.Bytes[i] != static_cast<BYTE>(ArchiveSignature[i])) return false;
+    return true;
+}
+
+// A library lists most functions twice, side by side ("__imp__X" and "_X"
+// both give "_X"). Of equal names the include file has one line whatever
+// their number, so a repeat is dropped here and the sort handles half the
+// names. Empty names never count as equal, as in the include writer.
+bool RepeatsLastKept(const SymbolList& list, const char* name) {
+    return list.Count > 0 && StrEqualLength(list.Names[list.Count - 1], name) != 0;
+}
+
+}  // namespace
+
+ULONGLONG FirstMemberEnd(const LibraryImage& image) {
+    if (image.Size < ArchiveHeadSize || !HasArchiveSignature(image)) return 0;
+    ULONGLONG size = 0;
+    return ParseMemberSize(image.Bytes + SignatureSize + MemberSizeField, size) ? ArchiveHeadSize + size : 0;
+}
+
+bool IsValidImportLibrary(const LibraryImage& image) {
+    if (!HasArchiveSignature(image)) return false;
     if (image.Size == SignatureSize) return true;
-    if (image.Size < FirstOffsetOffset || !HasLinkerMemberName(image.Bytes + SignatureSize)) return false;
+    // Everything the table holds must lie within the member, and the member
+    // within the file: a count that overruns it would read the next member.
+    ULONGLONG memberEnd = FirstMemberEnd(image);
+    if (memberEnd < FirstOffsetOffset || memberEnd > image.Size) return false;
+    if (!HasLinkerMemberName(image.Bytes + SignatureSize)) return false;
     DWORD count = ReadBigEndian32(image.Bytes + CountOffset);
     ULONGLONG namesOffset = NamesOffset(count);
-    if (namesOffset > image.Size) return false;
-    return NamesEndInside(image.Bytes + namesOffset, image.Bytes + image.Size, count);
+    if (namesOffset > memberEnd) return false;
+    return NamesEndInside(image.Bytes + namesOffset, image.Bytes + memberEnd, count);
 }
 
 const char* FindNullThunk(const char* text) {
@@ -108,7 +147,7 @@ SymbolList ReadSymbolTable(const LibraryImage& image) {
     char* name = reinterpret_cast<char*>(image.Bytes + NamesOffset(count));
     for (DWORD i = 0; i < count; ++i) {
         char* kept = KeptName(name);
-        if (kept != nullptr) list.Names[list.Count++] = kept;
+        if (kept != nullptr && !RepeatsLastKept(list, kept)) list.Names[list.Count++] = kept;
         name += StrLen(name) + 1;
     }
     return list;

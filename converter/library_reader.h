@@ -20,9 +20,19 @@ struct SymbolList {
     SIZE_T Count;
 };
 
+// The archive signature and the first member's header: the bytes to read
+// before the table's extent is known.
+constexpr SIZE_T ArchiveHeadSize = 68;
+
+// Where the first member ends, counted from the file's start, as its header
+// declares it (the size field: decimal digits followed by spaces); 0 when
+// the image holds no signature and whole header, or the field is no size.
+ULONGLONG FirstMemberEnd(const LibraryImage& image);
+
 // True when the image starts with the archive signature and either ends
-// there (an empty archive) or holds a first linker member whose header,
-// count, offsets and names all lie within the file's bytes.
+// there (an empty archive) or holds a first linker member that lies within
+// the image, and whose count, offsets and names all lie within the member.
+// The image may end with that member: nothing behind it is looked at.
 bool IsValidImportLibrary(const LibraryImage& image);
 
 // The first position at which "_NULL_THUNK_DATA" starts, or null.
@@ -30,5 +40,6 @@ const char* FindNullThunk(const char* text);
 
 // Collects the names of a valid image, dropping the linker's bookkeeping
 // symbols and the '?'-decorated names; "__imp_" is cut off, and a leading
-// '@' becomes '_' in place. Ends the run when the list can't be allocated.
+// '@' becomes '_' in place. A name equal to the one kept just before it is
+// not kept again. Ends the run when the list can't be allocated.
 SymbolList ReadSymbolTable(const LibraryImage& image);

@@ -4,57 +4,13 @@
 
 namespace {
 
-// Eight bytes of both names at a time while neither load crosses a page.
-// Within a word, bytes past a's terminator are masked off; the first byte
-// that differs then decides, and flipping the top bit of every byte turns
-// the signed byte order into the unsigned order of the byte-swapped words.
-READS_WHOLE_WORDS WORD_ROUTINE_INLINE int CompareNames(const char* a, const char* b) {
-#if defined(__SSE2__)
-    // Sixteen bytes at a time where the vector unit is there: one mask of the
-    // bytes that differ or end a, whose lowest bit names the deciding byte.
-    // Most names are decided within their first sixteen bytes, so the loop
-    // rarely goes round and its branch is rarely mispredicted.
-    while (OwordFitsInPage(a) && OwordFitsInPage(b)) {
-        Oword x = LoadOword(a);
-        Oword y = LoadOword(b);
-        unsigned marks = static_cast<unsigned>(__builtin_ia32_pmovmskb128((x != y) | (x == 0)));
-        if (marks == 0) {
-            a += 16;
-            b += 16;
-            continue;
-        }
-        unsigned at = static_cast<unsigned>(__builtin_ctz(marks));
-        signed char p = static_cast<signed char>(a[at]);
-        signed char q = static_cast<signed char>(b[at]);
-        return (p > q) - (p < q);
-    }
-#endif
-    for (;;) {
-        if (QwordFitsInPage(a) && QwordFitsInPage(b)) {
-            ULONGLONG x = LoadQword(a);
-            ULONGLONG y = LoadQword(b);
-            ULONGLONG differ = x ^ y;
-            ULONGLONG ends = ZeroBytes(x);
-            if ((differ | ends) == 0) {
-                a += 8;
-                b += 8;
-                continue;
-            }
-            if (ends != 0) {
-                ULONGLONG upToEnd = (ends ^ (ends - 1));  // every bit up to the terminator's top bit
-                if ((differ & upToEnd) == 0) return 0;
-            }
-            ULONGLONG left = __builtin_bswap64(x ^ RepeatedByte(0x80));
-            ULONGLONG right = __builtin_bswap64(y ^ RepeatedByte(0x80));
-            return left < right ? -1 : 1;
-        }
-        signed char x = static_cast<signed char>(*a);
-        signed char y = static_cast<signed char>(*b);
-        if (x != y) return x < y ? -1 : 1;
-        if (x == 0) return 0;
-        ++a;
-        ++b;
-    }
+// The first byte that differs decides, taken as a signed value; the
+// terminator takes part as 0.
+WORD_ROUTINE_INLINE int CompareNames(const char* a, const char* b) {
+    SIZE_T n = MismatchOrEnd(a, b);
+    signed char p = static_cast<signed char>(a[n]);
+    signed char q = static_cast<signed char>(b[n]);
+    return (p > q) - (p < q);
 }
 
 inline __attribute__((always_inline)) bool Less(const char* a, const char* b) { return CompareNames(a, b) < 0; }

@@ -16,26 +16,18 @@ constexpr SpecialChars MakeSpecialCharTable() {
 }
 constexpr SpecialChars SpecialCharTable = MakeSpecialCharTable();
 
-typedef DWORD __attribute__((may_alias)) AliasedWord;
-
-constexpr DWORD LowBits = 0x01010101u;
-constexpr DWORD HighBits = 0x80808080u;
-
-bool HoldsZeroByte(DWORD word) { return ((word - LowBits) & ~word & HighBits) != 0; }
-
 }  // namespace
 
-// Four bytes at a time. The loads are aligned, so they never cross into an
-// unmapped page; the up to three bytes read past the terminator lie in the
-// same aligned word and are never used. The address sanitizer would still
-// flag those bytes, hence the exemption (the same one every libc strlen has).
-__attribute__((no_sanitize("address"))) SIZE_T StrLen(const char* text) {
+// Eight bytes at a time from the first aligned word on: an aligned word
+// never crosses a page, and the bytes past the terminator are never used.
+SIZE_T StrLen(const char* text) {
     const char* p = text;
-    for (; (reinterpret_cast<ULONG_PTR>(p) & 3) != 0; ++p)
-        if (*p == '\0') return static_cast<SIZE_T>(p - text);
-    const AliasedWord* word = reinterpret_cast<const AliasedWord*>(p);
-    while (!HoldsZeroByte(*word)) ++word;
-    for (p = reinterpret_cast<const char*>(word); *p != '\0'; ++p) {
+    if (WholeWordReads) {
+        for (; (reinterpret_cast<ULONG_PTR>(p) & 7) != 0; ++p)
+            if (*p == '\0') return static_cast<SIZE_T>(p - text);
+        while (ZeroBytes(LoadQword(p)) == 0) p += 8;
+    }
+    for (; *p != '\0'; ++p) {
     }
     return static_cast<SIZE_T>(p - text);
 }
@@ -48,37 +40,9 @@ SIZE_T StrCopy(const char* source, char* destination) {
 
 void StrAppend(char* destination, const char* source) { StrCopy(source, destination + StrLen(destination)); }
 
-// Eight bytes at a time while the loads stay within their pages; the byte
-// step settles the first place where the texts differ or a ends.
-READS_WHOLE_WORDS SIZE_T StrEqualLength(const char* a, const char* b) {
-    SIZE_T n = 0;
-#if defined(__SSE2__)
-    // Sixteen bytes at a time where the vector unit is there.
-    while (OwordFitsInPage(a + n) && OwordFitsInPage(b + n)) {
-        Oword x = LoadOword(a + n);
-        unsigned marks = static_cast<unsigned>(__builtin_ia32_pmovmskb128((x != LoadOword(b + n)) | (x == 0)));
-        if (marks == 0) {
-            n += 16;
-            continue;
-        }
-        n += static_cast<unsigned>(__builtin_ctz(marks));
-        return a[n] == b[n] ? n : 0;  // equal there means both end there
-    }
-#endif
-    for (;;) {
-        if (QwordFitsInPage(a + n) && QwordFitsInPage(b + n)) {
-            ULONGLONG x = LoadQword(a + n);
-            ULONGLONG marks = (x ^ LoadQword(b + n)) | ZeroBytes(x);
-            if (marks == 0) {
-                n += 8;
-                continue;
-            }
-            n += LowestMarkedByte(marks);
-        }
-        if (a[n] != b[n]) return 0;
-        if (a[n] == '\0') return n;
-        ++n;
-    }
+SIZE_T StrEqualLength(const char* a, const char* b) {
+    SIZE_T n = MismatchOrEnd(a, b);
+    return a[n] == b[n] ? n : 0;  // equal there means both end there
 }
 
 void CopyDirectoryPart(const char* path, char* destination) {
@@ -100,7 +64,7 @@ namespace {
 // stays within its page; a word that holds a stopping byte gives the number
 // of plain bytes before it. Only bytes that belong to the result are
 // written, and 'source' is left on the byte that stopped the copy.
-READS_WHOLE_WORDS WORD_ROUTINE_INLINE void CopyPlainRun(const char*& source, char* destination, SIZE_T& n,
+WORD_ROUTINE_INLINE void CopyPlainRun(const char*& source, char* destination, SIZE_T& n,
                                                         bool stopAtPercent) {
     for (;;) {
         if (QwordFitsInPage(source)) {
@@ -124,7 +88,7 @@ READS_WHOLE_WORDS WORD_ROUTINE_INLINE void CopyPlainRun(const char*& source, cha
 
 }  // namespace
 
-READS_WHOLE_WORDS SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments,
+SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments,
                                         SIZE_T argumentCount) {
     SIZE_T n = 0;
     SIZE_T next = 0;

@@ -7,6 +7,7 @@
 // are single-threaded, and so is the table.
 #include "win32.h"
 #include "linux/kernel_internal.h"
+#include "sanitizer.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -230,17 +231,7 @@ constexpr size_t BlockHeaderSize = 16;
 // of a batch.
 constexpr size_t LargeBlock = 1u << 20;
 constexpr size_t HugePage = 2u << 20;
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool Sanitized = true;  // keep every block visible to the sanitizer
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool Sanitized = true;
-#else
-constexpr bool Sanitized = false;
-#endif
-#else
-constexpr bool Sanitized = false;
-#endif
+constexpr bool Sanitized = CARVEX_ADDRESS_SANITIZER;  // keep every block visible to the sanitizer
 
 size_t RoundUp(size_t value, size_t unit) { return (value + unit - 1) & ~(unit - 1); }
 

@@ -238,6 +238,9 @@ def hostile_cases():
 def table_cases():
     yield Case("empty archive", ["x.lib"], processing("x.lib"), 0, {"x.lib": b"!<arch>\n"}, {"x.inc": HEADER})
     yield converts("symbol table without names", [], "", HEADER)
+    yield Case("the table's member followed by others", ["x.lib"], processing("x.lib"), 0,
+               {"x.lib": archive(["_Foo@4"]) + b"\n" + archive(["_Bar@8"])[8:] * 3},
+               {"x.inc": lines("Foo PROTO :DWORD")})
     broken = {
         "first member not a linker member": archive(["_Foo@4"], member_name=b"/1/"),
         "header cut short": archive(["_Foo@4"])[:40],
@@ -245,6 +248,16 @@ def table_cases():
         "count of 0xFFFFFFFF": archive(["_Foo@4"], count=0xFFFFFFFF),
         "last name without its NUL": archive(["_Foo@4", "_Bar@8"])[:-1],
         "offsets past the end": archive([])[:-2],
+        # The first member's declared size bounds the table; the names behind
+        # it belong to the next member (here: its header, a raw LF and all).
+        "second name past the member's size": archive(["_Foo@4", "_Bar@8"], size=19),
+        "count past the member, into the next": archive(["_Foo@4"], count=2) + b"\n" + archive(["_Bar@8"])[8:],
+        "member past the end of the file": archive(["_Foo@4"], size=16),
+        "size field of letters": archive(["_Foo@4"], size=b"abc"),
+        "size field of spaces": archive(["_Foo@4"], size=b""),
+        "size field with a leading space": archive(["_Foo@4"], size=b" 15"),
+        "size field with junk after the digits": archive(["_Foo@4"], size=b"15x"),
+        "size field of ten nines": archive(["_Foo@4"], size=b"9999999999"),
     }
     for name, content in broken.items():
         yield Case(f"corrupt table: {name}", ["x.lib"], processing("x.lib") + INVALID, 1,
@@ -270,6 +283,14 @@ def conversion_cases():
     yield converts("name without variant letter before a W", ["_Foo", "_FooW"], "", lines("FooW PROTO C :VARARG"))
     yield converts("entry _A with -fd", ["_A"], "-fd", lines(ANSI_BLOCK + "EXTRNDEF '__imp__A',\r\n" + BLOCK_END))
     yield converts("24 parameters", ["_Max@99"], "-p64", lines("Max PROTO " + ",".join([":QWORD"] * 24)))
+    # Long runs of equal names, side by side and scattered, give one line a
+    # name, past the quicksort's depth limit; empty names never count as equal.
+    runs = ["__imp_"] * 120 + ["_Same@8", "__imp__Same@8"] * 90 + ["_Other@4", "_SameA@8"] * 110 + ["_Other@4"] * 200
+    yield converts("long runs of equal names", runs, "",
+                   lines(*[" PROTO C :VARARG"] * 120, "Other PROTO :DWORD", "SameA PROTO :DWORD,:DWORD",
+                         "Same equ <SameA>", ""))
+    yield converts("long runs of equal names -so", runs[::-1], "-so",
+                   lines(*["extern  alias "] * 120, "extern Other alias _Other@4", "extern Same alias _SameA@8"))
     many = [f"_F{i:03d}@{(i % 13) * 4}" for i in range(150)]
     yield converts("list long enough for the comb sort", many[::-1], "-so",
                    lines(*[f"extern F{i:03d} alias _F{i:03d}@{(i % 13) * 4}" for i in range(150)]))

@@ -33,9 +33,13 @@ using V = std::vector<std::string>;
 
 TEST(ReadSymbolTable, KeepsProcedureNamesAndDropsBookkeeping) {
     EXPECT_EQ(Kept({}), V{});
-    EXPECT_EQ(Kept({"__imp__LoadIconA@8", "_LoadIconA@8"}), (V{"_LoadIconA@8", "_LoadIconA@8"}));
+    // A name equal to the last one kept is not kept again; empty names are
+    // never equal, and a repeat further away stays.
+    EXPECT_EQ(Kept({"__imp__LoadIconA@8", "_LoadIconA@8"}), (V{"_LoadIconA@8"}));
+    EXPECT_EQ(Kept({"_X", "__IMPORT_DESCRIPTOR_D", "__imp__X", "_X", "_Y", "_X"}), (V{"_X", "_Y", "_X"}));
+    EXPECT_EQ(Kept({"__imp_", "__imp_", "_Xa", "_X"}), (V{"", "", "_Xa", "_X"}));
     EXPECT_EQ(Kept({"__imp_?Foo@@YAXXZ", "?Foo@@YAXXZ"}), V{});
-    EXPECT_EQ(Kept({"__imp_@Fast@8", "@Fast@8"}), (V{"_Fast@8", "_Fast@8"}));
+    EXPECT_EQ(Kept({"__imp_@Fast@8", "@Fast@8"}), (V{"_Fast@8"}));
     EXPECT_EQ(Kept({"\x7fKERNEL32_NULL_THUNK_DATA", "\x7fKERNEL32"}), (V{"\x7fKERNEL32"}));
     EXPECT_EQ(Kept({"__IMPORT_DESCRIPTOR_KERNEL32", "__IMPORT_DESCRIPTOR"}), (V{"__IMPORT_DESCRIPTOR"}));
     EXPECT_EQ(Kept({"__NULL_IMPORT_DESCRIPTOR", "__NULL_IMPORT_DESCRIPTORX"}), (V{"__NULL_IMPORT_DESCRIPTORX"}));
@@ -78,6 +82,16 @@ TEST(IsValidImportLibrary, RefusesEveryTableThatRunsPastTheFile) {
         {"a last name without its NUL", good.substr(0, good.size() - 1), false},
         {"a count of zero", Archive({}), true},
         {"fewer names counted than present", Archive({"_Foo@4", "_Bar@8"}, 1), true},
+        // The member's declared size bounds the table, whatever follows it.
+        {"the next member behind the table", good + Header("/1/", "0"), true},
+        {"names past the member's size", WithSizeField(good, std::to_string(good.size() - 69)), false},
+        {"offsets past the member's size", WithSizeField(good, "6"), false},
+        {"a count past the member's size", WithSizeField(good, "3"), false},
+        {"a member past the file's end", WithSizeField(good, std::to_string(good.size() - 67)), false},
+        {"a size field of letters", WithSizeField(good, "abc"), false},
+        {"a size field of spaces", WithSizeField(good, ""), false},
+        {"a size field with a leading space", WithSizeField(good, " " + std::to_string(good.size() - 68)), false},
+        {"a size field with junk after the digits", WithSizeField(good, std::to_string(good.size() - 68) + "x"), false},
     };
     for (Case& c : cases) {
         Image image(c.bytes);
