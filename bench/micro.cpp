@@ -80,12 +80,12 @@ void BM_GenerateIncludeText(benchmark::State& state) {
     SymbolList symbols{names.list.data(), names.list.size()};
     TextBuffer output{};
     for (auto _ : state) {
-        output.length = 0;
+        output.Length = 0;
         GenerateIncludeText(symbols, output);
-        benchmark::DoNotOptimize(output.data);
+        benchmark::DoNotOptimize(output.Data);
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(output.length));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(output.Length));
     state.SetLabel(OrderName(static_cast<Order>(state.range(1))));
     ReleaseText(output);
 }

@@ -34,9 +34,9 @@ TextBuffer ScratchBuffer;
 TextBuffer TemporaryName;
 
 void WriteMessage(const char* templateText, const char* argument) {
-    ScratchBuffer.length = 0;
+    ScratchBuffer.Length = 0;
     AppendFormatted(ScratchBuffer, templateText, argument);
-    WriteConsoleText(ScratchBuffer.data);
+    WriteConsoleText(ScratchBuffer.Data);
 }
 
 [[noreturn]] void FailWithMessage(const char* templateText, const char* argument) {
@@ -86,14 +86,14 @@ LibraryImage ReadLinkerMember(const char* path) {
 // fewer than three after the dot the name ends right after ".inc". False
 // when the name holds no dot.
 bool MakeOutputName(TextBuffer& name) {
-    SIZE_T dot = name.length;
-    for (SIZE_T i = 0; i < name.length; ++i)
-        if (name.data[i] == '.') dot = i;
-    if (dot == name.length) return false;
-    if (name.length - dot - 1 >= 3) {
-        CopyBytes(name.data + dot, OutputExtension, 4);
+    SIZE_T dot = name.Length;
+    for (SIZE_T i = 0; i < name.Length; ++i)
+        if (name.Data[i] == '.') dot = i;
+    if (dot == name.Length) return false;
+    if (name.Length - dot - 1 >= 3) {
+        CopyBytes(name.Data + dot, OutputExtension, 4);
     } else {
-        name.length = dot;
+        name.Length = dot;
         AppendText(name, OutputExtension);
     }
     return true;
@@ -116,7 +116,7 @@ HANDLE CreateTemporaryFile(const char* includeName) {
         AppendText(TemporaryName, ".");
         AppendDecimal(TemporaryName, attempt);
         AppendText(TemporaryName, TemporaryEnd);
-        HANDLE file = CreateFileA(TemporaryName.data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+        HANDLE file = CreateFileA(TemporaryName.Data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                   nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
     }
@@ -131,10 +131,10 @@ HANDLE CreateTemporaryFile(const char* includeName) {
 bool WriteWholeFile(const char* name, const TextBuffer& text) {
     HANDLE file = CreateTemporaryFile(name);
     if (file == INVALID_HANDLE_VALUE) return false;
-    bool written = WriteAllBytes(file, text.data, text.length);
+    bool written = WriteAllBytes(file, text.Data, text.Length);
     written = CloseHandle(file) && written;
-    if (written && MoveFileExA(TemporaryName.data, name, MOVEFILE_REPLACE_EXISTING)) return true;
-    DeleteFileA(TemporaryName.data);
+    if (written && MoveFileExA(TemporaryName.Data, name, MOVEFILE_REPLACE_EXISTING)) return true;
+    DeleteFileA(TemporaryName.Data);
     return false;
 }
 
@@ -155,23 +155,23 @@ void BuildIncludeText(const LibraryImage& image, TextBuffer& output) {
 // One directory entry; false when a failure message was printed for it.
 bool ConvertEntry(const char* name) {
     if (IsDotEntry(name)) return true;
-    PathBuffer.length = DirectoryLength;
+    PathBuffer.Length = DirectoryLength;
     AppendText(PathBuffer, name);
     SetText(EntryName, name);
-    WriteMessage("Processing %\r\n", EntryName.data);
-    LibraryImage image = ReadLinkerMember(PathBuffer.data);
+    WriteMessage("Processing %\r\n", EntryName.Data);
+    LibraryImage image = ReadLinkerMember(PathBuffer.Data);
     if (!IsValidImportLibrary(image)) {
         FreeBlock(image.Bytes);
         WriteConsoleText("not a valid MS COFF import library\r\n");
         return false;
     }
-    if (!MakeOutputName(EntryName)) FailWithMessage("no file extension , %", PathBuffer.data);
+    if (!MakeOutputName(EntryName)) FailWithMessage("no file extension , %", PathBuffer.Data);
     TextBuffer output{};
     BuildIncludeText(image, output);
     FreeBlock(image.Bytes);
-    bool written = WriteWholeFile(EntryName.data, output);
+    bool written = WriteWholeFile(EntryName.Data, output);
     ReleaseText(output);
-    if (!written) WriteMessage("cannot write output file %\r\n", EntryName.data);
+    if (!written) WriteMessage("cannot write output file %\r\n", EntryName.Data);
     return written;
 }
 
@@ -193,8 +193,8 @@ ExitStatus RunBatch(const char* pattern) {
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) FailRun("file(s) not found");
     ReserveText(PathBuffer, StrLen(pattern));
-    CopyDirectoryPart(pattern, PathBuffer.data);
-    DirectoryLength = PathBuffer.length = StrLen(PathBuffer.data);
+    CopyDirectoryPart(pattern, PathBuffer.Data);
+    DirectoryLength = PathBuffer.Length = StrLen(PathBuffer.Data);
     ExitStatus status = ExitStatus::Converted;
     do {
         if (!ConvertEntry(found.cFileName)) status = ExitStatus::Failed;

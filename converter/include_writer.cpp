@@ -18,16 +18,16 @@ constexpr char BlockEnd[] = "end if\r\n\r\n";
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsVariantLetter(char c) { return c == 'A' || c == 'W'; }
 
-char LastChar(const TextBuffer& name) { return name.length == 0 ? '\0' : name.data[name.length - 1]; }
+char LastChar(const TextBuffer& name) { return name.Length == 0 ? '\0' : name.Data[name.Length - 1]; }
 
-void DropLastChar(TextBuffer& name) { name.data[--name.length] = '\0'; }
+void DropLastChar(TextBuffer& name) { name.Data[--name.Length] = '\0'; }
 
 // The name from its second character on: in 32-bit libraries every cdecl
 // and stdcall name begins with an underscore, which this drops.
-const char* WithoutFirstChar(const TextBuffer& name) { return name.length < 2 ? "" : name.data + 1; }
+const char* WithoutFirstChar(const TextBuffer& name) { return name.Length < 2 ? "" : name.Data + 1; }
 
 const char* NameArgument(const TextBuffer& name, bool keepFirstChar) {
-    return keepFirstChar ? name.data : WithoutFirstChar(name);
+    return keepFirstChar ? name.Data : WithoutFirstChar(name);
 }
 
 // Every list is a prefix of the longest one: 'count' items take 7 * count
@@ -67,7 +67,7 @@ void ReserveLines(TextBuffer& output, SIZE_T baseLength, SIZE_T entryLength) {
 // Appends one line; the room was reserved by ReserveLines.
 template <typename... Strings>
 void AppendLine(TextBuffer& output, const char* templateText, Strings... arguments) {
-    output.length += FormatText(output.data + output.length, templateText, arguments...);
+    output.Length += FormatText(output.Data + output.Length, templateText, arguments...);
 }
 
 // Of two equal neighbours the first gets no line, and a name gets none
@@ -86,9 +86,9 @@ bool IsSkipped(const char* entry, const char* next, NextSplit& following) {
     char letter = LastChar(NextNameBuffer);
     if (!IsVariantLetter(letter)) return false;
     DropLastChar(NextNameBuffer);
-    bool skipped = StrEqualLength(NextNameBuffer.data, NameBuffer.data) != 0;
-    NextNameBuffer.data[NextNameBuffer.length++] = letter;
-    NextNameBuffer.data[NextNameBuffer.length] = '\0';
+    bool skipped = StrEqualLength(NextNameBuffer.Data, NameBuffer.Data) != 0;
+    NextNameBuffer.Data[NextNameBuffer.Length++] = letter;
+    NextNameBuffer.Data[NextNameBuffer.Length] = '\0';
     return skipped;
 }
 
@@ -100,7 +100,7 @@ void SwapBuffers(TextBuffer& a, TextBuffer& b) {
 
 void WritePrototypeLines(const SplitName& split, TextBuffer& output) {
     bool keepFirstChar = Settings.KeepFirstChar;
-    ReserveLines(output, NameBuffer.length, 0);
+    ReserveLines(output, NameBuffer.Length, 0);
     if (split.DecorationDigits == nullptr) {
         if (Settings.Mode == OutputMode::Lzasm)
             AppendLine(output, ExternProcTemplate, WithoutFirstChar(NameBuffer));
@@ -136,11 +136,11 @@ SplitName SplitDecoration(const char* entry, TextBuffer& buffer) {
         base += 8;
     }
     while (entry[base] != '\0' && entry[base] != '@') ++base;
-    buffer.length = 0;
+    buffer.Length = 0;
     ReserveText(buffer, base);
-    CopyBytes(buffer.data, entry, base);
-    buffer.data[base] = '\0';
-    buffer.length = base;
+    CopyBytes(buffer.Data, entry, base);
+    buffer.Data[base] = '\0';
+    buffer.Length = base;
     return SplitName{base, entry[base] == '@' ? entry + base + 1 : nullptr};
 }
 
@@ -191,7 +191,7 @@ void GenerateIncludeText(const SymbolList& symbols, TextBuffer& output) {
 void WriteDefinitionLines(const char* entry, TextBuffer& baseName, TextBuffer& output) {
     char marker = LastChar(baseName);
     if (Settings.Mode == OutputMode::FasmOneCharset && marker == OtherLetter(Settings.PreferredLetter)) return;
-    ReserveLines(output, baseName.length, StrLen(entry));
+    ReserveLines(output, baseName.Length, StrLen(entry));
     if (IsVariantLetter(marker))
         DropLastChar(baseName);
     else

@@ -6,12 +6,12 @@ namespace {
 
 // The bytes that stop FormatText's plain copy: the NUL and the '%'.
 struct SpecialChars {
-    BYTE isSpecial[256];
+    BYTE IsSpecial[256];
 };
 constexpr SpecialChars MakeSpecialCharTable() {
     SpecialChars table{};
-    table.isSpecial[0] = 1;
-    table.isSpecial[static_cast<BYTE>('%')] = 1;
+    table.IsSpecial[0] = 1;
+    table.IsSpecial[static_cast<BYTE>('%')] = 1;
     return table;
 }
 constexpr SpecialChars SpecialCharTable = MakeSpecialCharTable();
@@ -81,7 +81,7 @@ WORD_ROUTINE_INLINE void CopyPlainRun(const char*& source, char* destination, SI
             return;
         }
         BYTE c = static_cast<BYTE>(*source);
-        if (stopAtPercent ? SpecialCharTable.isSpecial[c] != 0 : c == 0) return;
+        if (stopAtPercent ? SpecialCharTable.IsSpecial[c] != 0 : c == 0) return;
         destination[n++] = *source++;
     }
 }
@@ -144,30 +144,30 @@ void CopyBytes(void* destination, const void* source, SIZE_T count) {
 
 void ReserveText(TextBuffer& buffer, SIZE_T extra) {
     constexpr SIZE_T Largest = ~static_cast<SIZE_T>(0) / 2;
-    if (extra >= Largest - buffer.length) FailRun("memory allocation failure");
-    SIZE_T needed = buffer.length + extra + 1;
-    if (needed <= buffer.capacity) return;
-    SIZE_T capacity = buffer.capacity < 256 ? 256 : buffer.capacity;
+    if (extra >= Largest - buffer.Length) FailRun("memory allocation failure");
+    SIZE_T needed = buffer.Length + extra + 1;
+    if (needed <= buffer.Capacity) return;
+    SIZE_T capacity = buffer.Capacity < 256 ? 256 : buffer.Capacity;
     while (capacity < needed) capacity *= 2;
     char* grown = static_cast<char*>(AllocateOrFail(capacity));
-    if (buffer.data != nullptr) CopyBytes(grown, buffer.data, buffer.length + 1);
-    FreeBlock(buffer.data);
-    buffer.data = grown;
-    buffer.capacity = capacity;
+    if (buffer.Data != nullptr) CopyBytes(grown, buffer.Data, buffer.Length + 1);
+    FreeBlock(buffer.Data);
+    buffer.Data = grown;
+    buffer.Capacity = capacity;
 }
 
 void ReleaseText(TextBuffer& buffer) {
-    FreeBlock(buffer.data);
+    FreeBlock(buffer.Data);
     buffer = TextBuffer{};
 }
 
 void SetText(TextBuffer& buffer, const char* text) {
-    buffer.length = 0;
+    buffer.Length = 0;
     AppendText(buffer, text);
 }
 
 void AppendText(TextBuffer& buffer, const char* text) {
     SIZE_T length = StrLen(text);
     ReserveText(buffer, length);
-    buffer.length += StrCopy(text, buffer.data + buffer.length);
+    buffer.Length += StrCopy(text, buffer.Data + buffer.Length);
 }

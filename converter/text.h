@@ -29,11 +29,11 @@ SIZE_T FormatText(char* destination, const char* templateText, Strings... argume
     return FormatTextList(destination, templateText, list, sizeof...(arguments));
 }
 
-// A heap text that grows on demand; data always ends in a NUL.
+// A heap text that grows on demand; Data always ends in a NUL.
 struct TextBuffer {
-    char* data;
-    SIZE_T length;
-    SIZE_T capacity;
+    char* Data;
+    SIZE_T Length;
+    SIZE_T Capacity;
 };
 
 // Makes room for 'extra' more bytes and a NUL; ends the run with
@@ -47,7 +47,7 @@ template <typename... Strings>
 void AppendFormatted(TextBuffer& buffer, const char* templateText, Strings... arguments) {
     const char* list[sizeof...(arguments) + 1] = {arguments..., nullptr};
     ReserveText(buffer, FormattedLength(templateText, list, sizeof...(arguments)));
-    buffer.length += FormatTextList(buffer.data + buffer.length, templateText, list, sizeof...(arguments));
+    buffer.Length += FormatTextList(buffer.Data + buffer.Length, templateText, list, sizeof...(arguments));
 }
 
 // How a run ends: every library converted, a failure message printed, or

@@ -17,7 +17,7 @@ TEST(SplitDecoration, CutsAtTheFirstAtSignAfterTheFirstCharacter) {
     TextBuffer buffer{};
     for (const Case& c : cases) {
         SplitName split = SplitDecoration(c.entry, buffer);
-        EXPECT_STREQ(buffer.data, c.base) << c.entry;
+        EXPECT_STREQ(buffer.Data, c.base) << c.entry;
         EXPECT_EQ(split.BaseLength, std::string(c.base).size()) << c.entry;
         if (c.digits == nullptr)
             EXPECT_EQ(split.DecorationDigits, nullptr) << c.entry;
@@ -26,7 +26,7 @@ TEST(SplitDecoration, CutsAtTheFirstAtSignAfterTheFirstCharacter) {
     }
     std::string longName = "_" + std::string(1000, 'n') + "@8";
     SplitDecoration(longName.c_str(), buffer);
-    EXPECT_EQ(std::string(buffer.data), longName.substr(0, 1001));
+    EXPECT_EQ(std::string(buffer.Data), longName.substr(0, 1001));
     ReleaseText(buffer);
 }
 

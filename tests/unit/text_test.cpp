@@ -87,12 +87,12 @@ TEST(TextBuffer, GrowsToHoldAnyTextAndKeepsWhatItHeld) {
         AppendFormatted(text, "%=%;", "key", "value");
         expected += "key=value;";
     }
-    EXPECT_EQ(text.length, expected.size());
-    EXPECT_EQ(std::string(text.data), expected);
-    EXPECT_GT(text.capacity, text.length);
+    EXPECT_EQ(text.Length, expected.size());
+    EXPECT_EQ(std::string(text.Data), expected);
+    EXPECT_GT(text.Capacity, text.Length);
     SetText(text, "short");
-    EXPECT_STREQ(text.data, "short");
-    EXPECT_EQ(text.length, 5u);
+    EXPECT_STREQ(text.Data, "short");
+    EXPECT_EQ(text.Length, 5u);
     ReleaseText(text);
-    EXPECT_EQ(text.data, nullptr);
+    EXPECT_EQ(text.Data, nullptr);
 }

@@ -189,17 +189,17 @@ TEST(WordPaths, SplitDecorationFindsTheAtSignInAnyWordAndAtAPageEnd) {
         for (const char* placed : {entry.c_str(), static_cast<const char*>(page.Place(entry))}) {
             SplitName split = SplitDecoration(placed, buffer);
             if (at == 0) {  // an '@' in first place belongs to the name
-                ASSERT_STREQ(buffer.data, "@0");
+                ASSERT_STREQ(buffer.Data, "@0");
                 ASSERT_STREQ(split.DecorationDigits, "8");
             } else {
-                ASSERT_EQ(std::string(buffer.data), base);
+                ASSERT_EQ(std::string(buffer.Data), base);
                 ASSERT_EQ(split.BaseLength, at);
                 ASSERT_EQ(std::string(split.DecorationDigits), std::to_string(at) + "@8");
             }
         }
         std::string plain = name.substr(0, at);
         SplitName split = SplitDecoration(page.Place(plain), buffer);
-        ASSERT_EQ(std::string(buffer.data), plain);
+        ASSERT_EQ(std::string(buffer.Data), plain);
         ASSERT_EQ(split.DecorationDigits, nullptr);
     }
     ReleaseText(buffer);
