@@ -13,7 +13,6 @@ the diff by hand before committing it)."""
 import argparse
 import os
 import pathlib
-import re
 import resource
 import shlex
 import shutil
@@ -26,6 +25,8 @@ import cases as case_table
 HERE = pathlib.Path(__file__).resolve().parent
 GOLDEN = HERE / "golden"
 DEFS = HERE / "defs"
+# Drops the stdcall sizes from a .def for the 64-bit libraries; the Windows build uses it too.
+PLAIN_DEF = HERE.parent.parent / "cmake" / "plain_def.cmake"
 PATIENCE = 60  # seconds a case may take
 ROUNDS = 20
 
@@ -33,9 +34,10 @@ ROUNDS = 20
 class ImportLibraries:
     """Import libraries made from the .def files with llvm-dlltool, once a run."""
 
-    def __init__(self, directory: pathlib.Path, dlltool: str):
+    def __init__(self, directory: pathlib.Path, dlltool: str, cmake: str = shutil.which("cmake") or "cmake"):
         self.directory = directory
         self.dlltool = dlltool
+        self.cmake = cmake
         self.made = {}
 
     def get(self, def_name: str, machine: str) -> bytes:
@@ -51,9 +53,9 @@ class ImportLibraries:
             args = ["-m", "i386", "-k", "-d", str(source)]
         else:
             # 64-bit exports carry no stdcall sizes.
-            plain = re.sub(r"^(\s+[A-Za-z_]\w*)@\d+", r"\1", source.read_text(), flags=re.M)
             stripped = self.directory / f"{def_name}-{machine}.def"
-            stripped.write_text(plain)
+            subprocess.run([self.cmake, "-D", f"DEF={source}", "-D", f"PLAIN={stripped}", "-P", str(PLAIN_DEF)],
+                           check=True)
             args = ["-m", "i386:x86-64", "-d", str(stripped)]
         subprocess.run([self.dlltool, *args, "-l", str(out)], check=True)
         return out.read_bytes()
