@@ -13,7 +13,10 @@ WORD_ROUTINE_INLINE int CompareNames(const char* a, const char* b) {
     return (p > q) - (p < q);
 }
 
-inline __attribute__((always_inline)) bool Less(const char* a, const char* b) { return CompareNames(a, b) < 0; }
+WORD_ROUTINE_INLINE bool Less(const char* a, const char* b) {
+    SIZE_T n = MismatchOrEnd(a, b);
+    return static_cast<signed char>(a[n]) < static_cast<signed char>(b[n]);
+}
 
 // A partition compares every candidate with one fixed pivot, so the pivot's
 // first sixteen bytes are held as two order keys, masked after its
