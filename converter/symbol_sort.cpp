@@ -55,13 +55,19 @@ PivotKey MakePivotKey(const char* name) {
     return key;
 }
 
-WORD_ROUTINE_INLINE bool LessThanPivot(const char* candidate, const PivotKey& pivot) {
+// The rarer cases, out of the partition's loop: a candidate near a page end,
+// or one whose first sixteen bytes match the pivot's.
+__attribute__((noinline)) bool LessThanPivotPastKey(const char* candidate, const PivotKey& pivot) {
     if (!OwordFitsInPage(candidate)) return Less(candidate, pivot.name);
+    return !pivot.endsInKey && Less(candidate + pivot.scanFrom, pivot.name + pivot.scanFrom);
+}
+
+WORD_ROUTINE_INLINE bool LessThanPivot(const char* candidate, const PivotKey& pivot) {
+    if (!OwordFitsInPage(candidate)) return LessThanPivotPastKey(candidate, pivot);
     ULONGLONG high = SymbolOrderKey(LoadQword(candidate)) & pivot.highMask;
     if (high != pivot.high) return high < pivot.high;
     ULONGLONG low = SymbolOrderKey(LoadQword(candidate + 8)) & pivot.lowMask;
-    if (low != pivot.low) return low < pivot.low;
-    return !pivot.endsInKey && Less(candidate + pivot.scanFrom, pivot.name + pivot.scanFrom);
+    return low < pivot.low || (low == pivot.low && LessThanPivotPastKey(candidate, pivot));
 }
 
 // The names lie scattered over the library's bytes: the partition asks for
@@ -115,11 +121,11 @@ SortOutcome QuickSortLimited(char** list, LONG_PTR low, LONG_PTR high, int depth
     while (i <= j) {
         while (LessThanPivot(list[i], pivot)) {
             ++i;
-            if (i + PrefetchDistance <= high) __builtin_prefetch(list[i + PrefetchDistance]);
+            __builtin_prefetch(list[i + PrefetchDistance <= high ? i + PrefetchDistance : high]);
         }
         while (j >= i && !LessThanPivot(list[j], pivot)) {
             --j;
-            if (j - PrefetchDistance >= low) __builtin_prefetch(list[j - PrefetchDistance]);
+            __builtin_prefetch(list[j - PrefetchDistance >= low ? j - PrefetchDistance : low]);
         }
         if (i > j) break;
         Swap(list, i, j);
