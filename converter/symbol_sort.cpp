@@ -13,7 +13,62 @@ WORD_ROUTINE_INLINE int CompareNames(const char* a, const char* b) {
     return (p > q) - (p < q);
 }
 
-inline __attribute__((always_inline)) bool Less(const char* a, const char* b) { return CompareNames(a, b) < 0; }
+WORD_ROUTINE_INLINE bool Less(const char* a, const char* b) {
+    SIZE_T n = MismatchOrEnd(a, b);
+    return static_cast<signed char>(a[n]) < static_cast<signed char>(b[n]);
+}
+
+// A partition compares every candidate with one fixed pivot, so the pivot's
+// first sixteen bytes are held as two order keys, masked after its
+// terminator: most candidates are then decided by one or two integer
+// comparisons of their own first words, and only a candidate that matches
+// all sixteen bytes goes on to the byte scan. A pivot or candidate whose
+// sixteen bytes cross a page end (and every name in a sanitized build) takes
+// the plain comparison; the pivot's keys are then all zero and its scan
+// starts at byte 0.
+struct PivotKey {
+    const char* name;
+    ULONGLONG high;      // bytes 0 to 7
+    ULONGLONG low;       // bytes 8 to 15
+    ULONGLONG highMask;  // the key bytes up to the pivot's terminator
+    ULONGLONG lowMask;
+    SIZE_T scanFrom;     // where the byte scan starts once all keyed bytes match
+    bool endsInKey;      // matching keyed bytes then mean equal names
+};
+
+// The order-key bytes that stand for the first 'count' bytes of a word.
+constexpr ULONGLONG LeadingKeyBytes(unsigned count) { return count >= 8 ? ~0ull : ~(~0ull >> (8 * count)); }
+
+PivotKey MakePivotKey(const char* name) {
+    PivotKey key = {name, 0, 0, 0, 0, 0, false};
+    if (!OwordFitsInPage(name)) return key;
+    ULONGLONG first = LoadQword(name);
+    ULONGLONG second = LoadQword(name + 8);
+    ULONGLONG firstEnds = ZeroBytes(first);
+    ULONGLONG secondEnds = ZeroBytes(second);
+    key.endsInKey = firstEnds != 0 || secondEnds != 0;
+    key.highMask = firstEnds != 0 ? LeadingKeyBytes(LowestMarkedByte(firstEnds) + 1) : ~0ull;
+    key.lowMask = firstEnds != 0 ? 0 : secondEnds != 0 ? LeadingKeyBytes(LowestMarkedByte(secondEnds) + 1) : ~0ull;
+    key.high = SymbolOrderKey(first) & key.highMask;
+    key.low = SymbolOrderKey(second) & key.lowMask;
+    key.scanFrom = 16;
+    return key;
+}
+
+// The rarer cases, out of the partition's loop: a candidate near a page end,
+// or one whose first sixteen bytes match the pivot's.
+__attribute__((noinline)) bool LessThanPivotPastKey(const char* candidate, const PivotKey& pivot) {
+    if (!OwordFitsInPage(candidate)) return Less(candidate, pivot.name);
+    return !pivot.endsInKey && Less(candidate + pivot.scanFrom, pivot.name + pivot.scanFrom);
+}
+
+WORD_ROUTINE_INLINE bool LessThanPivot(const char* candidate, const PivotKey& pivot) {
+    if (!OwordFitsInPage(candidate)) return LessThanPivotPastKey(candidate, pivot);
+    ULONGLONG high = SymbolOrderKey(LoadQword(candidate)) & pivot.highMask;
+    if (high != pivot.high) return high < pivot.high;
+    ULONGLONG low = SymbolOrderKey(LoadQword(candidate + 8)) & pivot.lowMask;
+    return low < pivot.low || (low == pivot.low && LessThanPivotPastKey(candidate, pivot));
+}
 
 // The names lie scattered over the library's bytes: the partition asks for
 // the name this many entries ahead while it compares the current one.
@@ -60,17 +115,17 @@ void SortSymbols(char** list, SIZE_T count) {
 SortOutcome QuickSortLimited(char** list, LONG_PTR low, LONG_PTR high, int depth, int depthLimit) {
     if (low >= high) return SortOutcome::Finished;
     if (++depth >= depthLimit) return SortOutcome::Abandoned;
-    const char* pivot = list[high];
+    PivotKey pivot = MakePivotKey(list[high]);
     LONG_PTR i = low;
     LONG_PTR j = high - 1;
     while (i <= j) {
-        while (Less(list[i], pivot)) {
+        while (LessThanPivot(list[i], pivot)) {
             ++i;
-            if (i + PrefetchDistance <= high) __builtin_prefetch(list[i + PrefetchDistance]);
+            __builtin_prefetch(list[i + PrefetchDistance <= high ? i + PrefetchDistance : high]);
         }
-        while (j >= i && !Less(list[j], pivot)) {
+        while (j >= i && !LessThanPivot(list[j], pivot)) {
             --j;
-            if (j - PrefetchDistance >= low) __builtin_prefetch(list[j - PrefetchDistance]);
+            __builtin_prefetch(list[j - PrefetchDistance >= low ? j - PrefetchDistance : low]);
         }
         if (i > j) break;
         Swap(list, i, j);

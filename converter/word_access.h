@@ -42,17 +42,22 @@ constexpr ULONGLONG ZeroBytes(ULONGLONG word) { return (word - RepeatedByte(1)) 
 // The index (0..7) of the lowest byte that has a mark.
 inline unsigned LowestMarkedByte(ULONGLONG marks) { return static_cast<unsigned>(__builtin_ctzll(marks)) >> 3; }
 
+// True when the sixteen bytes from 'at' lie in one 4 KiB page.
+inline bool OwordFitsInPage(const void* at) {
+    return WholeWordReads && (reinterpret_cast<ULONG_PTR>(at) & 4095) <= 4096 - 16;
+}
+
 #if defined(__SSE2__)
 // Sixteen bytes, compared lane by lane with the vector unit.
 typedef char Oword __attribute__((vector_size(16), may_alias, aligned(1)));
 
 inline Oword LoadOword(const void* at) { return *static_cast<const Oword*>(at); }
-
-// True when the sixteen bytes from 'at' lie in one 4 KiB page.
-inline bool OwordFitsInPage(const void* at) {
-    return WholeWordReads && (reinterpret_cast<ULONG_PTR>(at) & 4095) <= 4096 - 16;
-}
 #endif
+
+// Eight bytes as one number whose unsigned order is the symbol order of the
+// bytes: the first byte becomes the highest, and each byte's sign bit is
+// flipped so that a signed byte compares as an unsigned one.
+constexpr ULONGLONG SymbolOrderKey(ULONGLONG word) { return __builtin_bswap64(word ^ RepeatedByte(0x80)); }
 
 // The first index at which the two texts differ or a ends: there a[n] and
 // b[n] differ, or both are the terminator.

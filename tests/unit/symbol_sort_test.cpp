@@ -30,6 +30,27 @@ bool SignedLess(const std::string& a, const std::string& b) {
     });
 }
 
+bool ModelLess(const char* a, const char* b) { return SignedLess(a, b); }
+
+// The quicksort move by move with the byte model's comparison: the
+// converter's partition has to make the very same swaps and give up at the
+// same point, whatever shortcuts its comparisons take.
+SortOutcome ModelQuickSort(std::vector<char*>& list, long low, long high, int depth) {
+    if (low >= high) return SortOutcome::Finished;
+    if (++depth >= QuickSortDepthLimit) return SortOutcome::Abandoned;
+    const char* pivot = list[high];
+    long i = low, j = high - 1;
+    while (i <= j) {
+        while (ModelLess(list[i], pivot)) ++i;
+        while (j >= i && !ModelLess(list[j], pivot)) --j;
+        if (i > j) break;
+        std::swap(list[i++], list[j--]);
+    }
+    std::swap(list[i], list[high]);
+    if (ModelQuickSort(list, low, i - 1, depth) == SortOutcome::Abandoned) return SortOutcome::Abandoned;
+    return ModelQuickSort(list, i + 1, high, depth);
+}
+
 std::vector<std::string> Expected(std::vector<std::string> texts) {
     std::sort(texts.begin(), texts.end(), SignedLess);
     return texts;
@@ -119,5 +140,31 @@ TEST(SortSymbols, MatchesAReferenceSortOnManyShapes) {
         Names viaCombSort(list);
         CombSort(viaCombSort.pointers.data(), viaCombSort.pointers.size());
         EXPECT_EQ(viaCombSort.Order(), Expected(list)) << "comb sort, size " << list.size();
+    }
+}
+
+TEST(QuickSortLimited, MakesTheSameMovesAsTheByteModel) {
+    // Names that end, or differ from each other, at every place around the
+    // first sixteen bytes, with bytes of 0x80 and above; equal names are told
+    // apart by their pointers.
+    std::mt19937 random(11);
+    std::vector<std::string> names;
+    const std::string stem = "_CreateWindowStationW@4";
+    for (size_t length = 0; length <= stem.size(); ++length)
+        for (char last : {'\0', '\x01', 'A', '\x7f', '\x80', '\xff'}) {
+            std::string name = stem.substr(0, length);
+            if (last != '\0') name += last;
+            names.insert(names.end(), 2, name);
+        }
+    std::vector<std::string> shuffled = names, nearly = Expected(names);
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    std::rotate(nearly.begin(), nearly.begin() + 1, nearly.end());  // the smallest moved last: the depth limit
+    for (const std::vector<std::string>& list : {shuffled, nearly}) {
+        Names converter(list);
+        std::vector<char*> model = converter.pointers;
+        long high = static_cast<long>(list.size()) - 1;
+        SortOutcome outcome = QuickSortLimited(converter.pointers.data(), 0, high, 0, QuickSortDepthLimit);
+        EXPECT_EQ(outcome, ModelQuickSort(model, 0, high, 0));
+        EXPECT_EQ(converter.pointers, model);
     }
 }

@@ -7,7 +7,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -130,6 +132,24 @@ TEST(WordPaths, SortOfManyNamesMatchesTheModelOrder) {
     for (std::string& n : names) list.push_back(n.data());
     SortSymbols(list.data(), list.size());
     for (size_t i = 1; i < list.size(); ++i) ASSERT_LE(ModelCompare(list[i - 1], list[i]), 0) << i;
+}
+
+TEST(WordPaths, PartitionAtAPageEndMovesAsInTheHeap) {
+    // Every pivot and candidate ends on the last byte before an unmapped
+    // page; the quicksort must move them exactly as it moves heap copies.
+    std::vector<std::string> texts = TrickyTexts();
+    std::shuffle(texts.begin(), texts.end(), std::mt19937(8));
+    std::vector<std::unique_ptr<PageEnd>> pages;
+    std::vector<char*> atPageEnds, inHeap;
+    for (std::string& text : texts) {
+        pages.push_back(std::make_unique<PageEnd>());
+        atPageEnds.push_back(pages.back()->Place(text));
+        inHeap.push_back(text.data());
+    }
+    long high = static_cast<long>(texts.size()) - 1;
+    ASSERT_EQ(QuickSortLimited(atPageEnds.data(), 0, high, 0, QuickSortDepthLimit),
+              QuickSortLimited(inHeap.data(), 0, high, 0, QuickSortDepthLimit));
+    for (size_t i = 0; i < texts.size(); ++i) ASSERT_STREQ(atPageEnds[i], inHeap[i]) << i;
 }
 
 TEST(WordPaths, StrEqualLengthAgreesWithTheByteModel) {
