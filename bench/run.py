@@ -18,6 +18,10 @@ The floor is what any converter must do at least: cat of the library (or
 libraries) plus cp of a file the size of the include text (or texts), two
 processes against one carvex process.
 
+--baseline names an earlier carvex binary, measured in the same rounds on
+every input without a switch: carvex/baseline is then the change's own
+ratio, which the machine's load moves least of all.
+
 The inputs:
   big            one generated i386 import library, 100,000 stdcall exports in a
                  shuffled order (bench/inputs.py), with several switches
@@ -53,8 +57,8 @@ TIME = "time"  # GNU time's path, set in main()
 # per floor, per cat, and peak memory per input byte. "per export" compares
 # the time per export of the 1M library with that of the big one.
 LIMITS = {
-    "big": {"floor": 2.4, "memory": 1.25},
-    "big nearly": {"floor": 4.0},
+    "big": {"floor": 2.4, "memory": 1.25, "baseline": 0.7},
+    "big nearly": {"floor": 4.0, "baseline": 0.6},
     "big 1M": {"per export": 1.3},
     "batch": {"cat": 0.25},
 }
@@ -120,13 +124,15 @@ class Task:
         return max(peak_kib(argv, cwd) for argv in self.argvs)
 
 
-def make_tasks(carvex, libs, files, out_dir, floor_files, cat, cp, nm):
+def make_tasks(carvex, libs, files, out_dir, floor_files, cat, cp, nm, baseline=None):
     """libs: {group: library}; floor_files: {group: a file the size of its include text}."""
     tasks = []
     for group, lib in libs.items():
         for sw in (BIG_SWITCHES if group == "big" else [""]):
             argv = [carvex, lib] + ([sw] if sw else [])
             tasks.append(Task(f"{group} " + (sw or "(no switch)"), group, "carvex", [argv], out_dir, sw))
+        if baseline:
+            tasks.append(Task(f"{group} baseline", group, "baseline", [[baseline, lib]], out_dir))
         tasks.append(Task(f"{group} cat", group, "cat", [[cat, lib]]))
         tasks.append(Task(f"{group} floor", group, "floor",
                           [[cat, lib], [cp, floor_files[group], os.path.join(out_dir, "floor.inc")]], out_dir))
@@ -137,6 +143,8 @@ def make_tasks(carvex, libs, files, out_dir, floor_files, cat, cp, nm):
     tasks.append(Task("batch floor", "batch", "floor",
                       [[cat] + files, [cp, floor_files["batch"], os.path.join(out_dir, "floor.inc")]], out_dir))
     tasks.append(Task("batch llvm-nm", "batch", "nm", [[nm, "--print-armap", f] for f in files]))
+    if baseline:
+        tasks.append(Task("batch baseline", "batch", "baseline", [[baseline, inputs.BATCH_PATTERN]], out_dir))
     return tasks
 
 
@@ -213,9 +221,9 @@ def summarise(tasks, samples, peaks, sizes, exports):
         row = {"input": t.name, "group": t.group, "samples": len(mine), "failures": by_name[t.name].failures,
                "carvex_s": statistics.median(mine.values()), "input_bytes": sizes[t.group],
                "exports": exports.get(t.group), "carvex_peak_kib": peaks[t.name]}
-        for peer in ("floor", "cat", "nm"):
+        for peer in ("floor", "cat", "nm", "baseline"):
             name = f"{t.group} {'llvm-nm' if peer == 'nm' else peer}"
-            if name not in samples:
+            if name not in samples or (peer == "baseline" and t.switch):
                 continue
             pairs = ratios(mine, samples[name])
             row[f"{peer}_s"] = statistics.median(samples[name].values())
@@ -230,7 +238,7 @@ def summarise(tasks, samples, peaks, sizes, exports):
 
 def table(rows):
     head = ["input", "carvex", "floor", "cat", "llvm-nm", "carvex/floor", "carvex/cat", "carvex/llvm-nm",
-            "peak MiB carvex (x input) / cat", "carvex/floor by round"]
+            "carvex/baseline", "peak MiB carvex (x input) / cat", "carvex/floor by round"]
     lines = [head]
     for r in rows:
         lines.append([
@@ -238,6 +246,7 @@ def table(rows):
             fmt_ms(r["nm_s"]) if "nm_s" in r else "-",
             f"{r['carvex_per_floor']:.2f}", f"{r['carvex_per_cat']:.2f}",
             f"{r['carvex_per_nm']:.3f}" if "carvex_per_nm" in r else "-",
+            f"{r['carvex_per_baseline']:.2f}" if "carvex_per_baseline" in r else "-",
             f"{fmt_mib(r['carvex_peak_kib'])} ({r['carvex_peak_kib'] * 1024 / r['input_bytes']:.2f}) / "
             f"{fmt_mib(r['cat_peak_kib'])}",
             " ".join(f"{x:.2f}" for x in r["carvex_per_floor_rounds"]),
@@ -262,8 +271,8 @@ def verdicts(rows):
         if r is None:
             continue
         parts = []
-        for peer in ("floor", "cat"):
-            if peer in limit:
+        for peer in ("floor", "cat", "baseline"):
+            if peer in limit and f"carvex_per_{peer}" in r:
                 value = r[f"carvex_per_{peer}"]
                 parts.append(f"carvex/{peer} {value:.2f} {'<=' if value <= limit[peer] else '>'} {limit[peer]}")
         if "memory" in limit:
@@ -293,6 +302,7 @@ def main():
     parser.add_argument("--build-dir", default=os.path.join(inputs.REPO_DIR, "build-bench"),
                         help="Release build directory to use (built when needed)")
     parser.add_argument("--carvex", help="use this carvex binary instead of building one")
+    parser.add_argument("--baseline", help="an earlier carvex binary, measured beside it on every input")
     parser.add_argument("--out-dir", help="scratch directory for carvex's output (default: on /dev/shm)")
     parser.add_argument("--only", choices=["big", "big sorted", "big nearly", "big 1M", "batch"],
                         help="measure one of the inputs alone")
@@ -321,7 +331,8 @@ def main():
     print(f"inputs: {', '.join(f'{g} {n / 1e6:.1f} MB' for g, n in sizes.items())} ({len(files)} libraries "
           f"in {inputs.BATCH_DIR}); rounds {args.rounds} x repetitions {args.big_reps}", file=sys.stderr)
 
-    tasks = make_tasks(carvex, libs, files, out_dir, floor_files, cat, cp, nm)
+    baseline = os.path.abspath(args.baseline) if args.baseline else None
+    tasks = make_tasks(carvex, libs, files, out_dir, floor_files, cat, cp, nm, baseline)
     if args.only:
         tasks = [t for t in tasks if t.group == args.only]
     for t in tasks:  # warm the page cache and the binaries, untimed
@@ -351,7 +362,7 @@ def main():
             f.write(text)
     raw = {
         "started": started.isoformat(), "rounds": args.rounds, "big_reps": args.big_reps,
-        "carvex": carvex, "input_bytes": sizes, "exports": exports, "batch_files": len(files),
+        "carvex": carvex, "baseline": baseline, "input_bytes": sizes, "exports": exports, "batch_files": len(files),
         "rows": rows,
         "peaks_kib": peaks,
         "samples": {name: {f"{k[0]}.{k[1]}": v for k, v in s.items()} for name, s in samples.items()},
