@@ -25,6 +25,7 @@ import cases as case_table
 HERE = pathlib.Path(__file__).resolve().parent
 GOLDEN = HERE / "golden"
 DEFS = HERE / "defs"
+TIMEOUT = 60  # seconds a case may take
 
 
 class ImportLibraries:
@@ -104,7 +105,7 @@ def run_case(case, program: str, launcher, libraries, update: bool):
         workdir = pathlib.Path(tmp)
         set_up(workdir, case, libraries)
         command = [*launcher, program, *case.args]
-        result = subprocess.run(command, cwd=workdir / case.cwd, capture_output=True, timeout=60,
+        result = subprocess.run(command, cwd=workdir / case.cwd, capture_output=True, timeout=TIMEOUT,
                                 env=dict(os.environ))
         problems = []
         if result.stdout != case.stdout:
