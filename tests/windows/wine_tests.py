@@ -101,7 +101,7 @@ def start_services(options, display=None):
     made = (pathlib.Path(options.wine_prefix) / "drive_c" / "windows" / "system32").is_dir()
     with tempfile.TemporaryFile() as log:
         result = subprocess.run([options.wine64, "wineboot"] + ([] if made else ["-i"]), env=env,
-                                stdin=subprocess.DEVNULL, stdout=log, stderr=log, timeout=300)
+                                stdin=subprocess.DEVNULL, stdout=log, stderr=log, timeout=1200)
         log.seek(0)
         expect(result.returncode == 0, f"wineboot ended with {result.returncode}: {log.read().decode()}")
 
@@ -226,14 +226,13 @@ def carvex32(options):
     run_cases.TIMEOUT = 900  # a 32-bit process under qemu takes about a minute of CPU
     failed = []
     with tempfile.TemporaryDirectory(prefix="carvex32-") as tmp:
-        def in_own_directory(item):
-            title, run = item
-            workdir = pathlib.Path(tmp) / str(list(runs).index(title))
+        def in_own_directory(number, title):
+            workdir = pathlib.Path(tmp) / str(number)
             workdir.mkdir()
             start = time.monotonic()
-            return title, run(workdir), time.monotonic() - start
+            return title, runs[title](workdir), time.monotonic() - start
         with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
-            for title, outcome, seconds in pool.map(in_own_directory, runs.items()):
+            for title, outcome, seconds in pool.map(in_own_directory, range(len(runs)), runs):
                 if isinstance(outcome, str):
                     print(f"ok   {title}: {outcome} ({seconds:.1f} s)")
                 else:
