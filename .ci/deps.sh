@@ -15,7 +15,7 @@ build_packages=(cmake ninja-build g++)
 test_packages=(python3 libx11-dev libgtest-dev dpkg-dev
                clang lld llvm libclang-rt-14-dev libbenchmark-dev
                xvfb x11-apps netpbm twm time
-               mingw-w64-i686-dev mingw-w64-x86-64-dev wine64 wine32:i386 python3-unicorn)
+               mingw-w64-i686-dev mingw-w64-x86-64-dev wine64 wine32:i386 fasm)
 packages=("${build_packages[@]}")
 [ "${1:-all}" = build ] || packages+=("${test_packages[@]}")
 missing=()
@@ -30,3 +30,6 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+# carvex.exe under 32-bit Wine and fasm are i386 programs; a kernel without
+# 32-bit support gets them run by qemu.
+[ "${1:-all}" = build ] || bash "$(dirname "$0")/i386_programs.sh"

@@ -27,7 +27,7 @@ GOLDEN = HERE / "golden"
 DEFS = HERE / "defs"
 # Drops the stdcall sizes from a .def for the 64-bit libraries; the Windows build uses it too.
 PLAIN_DEF = HERE.parent.parent / "cmake" / "plain_def.cmake"
-PATIENCE = 60  # seconds a case may take
+TIMEOUT = 60  # seconds a case may take
 ROUNDS = 20
 
 
@@ -128,10 +128,10 @@ def run_case(case, program: str, launcher, libraries, update: bool):
         set_up(workdir, case, libraries)
         command = [*launcher, program, *case.args]
         try:
-            result = subprocess.run(command, cwd=workdir / case.cwd, capture_output=True, timeout=PATIENCE,
+            result = subprocess.run(command, cwd=workdir / case.cwd, capture_output=True, timeout=TIMEOUT,
                                     env=dict(os.environ), preexec_fn=limits(case))
         except subprocess.TimeoutExpired:
-            return [f"still running after {PATIENCE} s"]
+            return [f"still running after {TIMEOUT} s"]
         problems = stray_files(workdir, case)
         if result.stdout != case.stdout:
             problems.append(f"stdout: got {result.stdout!r:.400}, want {case.stdout!r:.400}")
@@ -156,7 +156,7 @@ def concurrent_writers(program: str):
         for _ in range(ROUNDS):
             runs = [subprocess.Popen([program, f"{side}/x.lib"], cwd=workdir, stdout=subprocess.DEVNULL)
                     for side in "ab" * 8]
-            statuses = [run.wait(timeout=PATIENCE) for run in runs]
+            statuses = [run.wait(timeout=TIMEOUT) for run in runs]
             text = (workdir / "x.inc").read_bytes()
             if any(statuses) or text not in texts.values():
                 problems.append(f"statuses {statuses}, x.inc of {len(text)} bytes is neither run's text")
