@@ -52,3 +52,19 @@ class Xvfb:
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
+
+
+def status_after_close(program, patience):
+    """The exit status of a window program asked to close, or None when it
+    has not ended within patience seconds."""
+    try:
+        return program.wait(patience)
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def stop(program):
+    """Ends a program that a failed check left running."""
+    if program.poll() is None:
+        program.kill()
+        program.wait()

@@ -16,7 +16,7 @@ import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
-from xvfb_server import Xvfb, XvfbFailed  # noqa: E402
+from xvfb_server import Xvfb, XvfbFailed, status_after_close, stop  # noqa: E402
 
 MESSAGE = b"Poasm 64-bit console example."
 ODD_ARGUMENTS = ["-p64", "a b", "", "*.lib", "\u00e9"]
@@ -118,16 +118,12 @@ def window_close(paths, arguments):
             expect(program.poll() is None, "the program ended before it was asked to")
             expect_idle(program)
             run_probe(paths, server.display, "close")
-            try:
-                status = program.wait(PATIENCE)
-            except subprocess.TimeoutExpired:
-                raise CaseFailed("the program did not end after the close request")
+            status = status_after_close(program, PATIENCE)
+            expect(status is not None, "the program did not end after the close request")
             expect(status == 0, f"exit status {status}, not 0")
             expect(program.stderr.read() == b"", "unexpected standard error")
         finally:
-            if program.poll() is None:
-                program.kill()
-                program.wait()
+            stop(program)
             program.stderr.close()
 
 

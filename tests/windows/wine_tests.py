@@ -26,7 +26,7 @@ import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
-from xvfb_server import Xvfb, XvfbFailed  # noqa: E402
+from xvfb_server import Xvfb, XvfbFailed, status_after_close, stop  # noqa: E402
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
@@ -282,15 +282,11 @@ def window(options):
             run_client(options, server.display, "shown")
             expect(program.poll() is None, f"the program ended by itself, status {program.poll()}")
             run_client(options, server.display, "close")
-            try:
-                status = program.wait(PATIENCE)
-            except subprocess.TimeoutExpired:
-                raise CheckFailed("the program did not end after the close request")
+            status = status_after_close(program, PATIENCE)
+            expect(status is not None, "the program did not end after the close request")
             expect(status == 0, f"exit status {status}, not 0")
         finally:
-            if program.poll() is None:
-                program.kill()
-                program.wait()
+            stop(program)
             # Back to services without a display before this one goes away.
             start_services(options)
 
