@@ -17,7 +17,7 @@
 #include "include_writer.h"
 #include "library_reader.h"
 #include "symbol_sort.h"
-#include "test_archive.h"
+#include "test_archives.h"
 #include "text.h"
 
 namespace {
@@ -246,10 +246,11 @@ TEST(WordPaths, ValidationFindsTheLastNulAtTheVeryEndOfTheFile) {
     // every length around a word; one byte short of the NUL is refused.
     PageEnd page;
     for (size_t length = 0; length <= 17; ++length) {
-        std::string bytes = Archive({"_first", std::string(length, 'n')});
+        std::string name = "a last name of length " + std::to_string(length);
+        std::string bytes = TestArchive(name);
         BYTE* at = page.Tail(bytes);
         EXPECT_TRUE(IsValidImportLibrary(LibraryImage{at, bytes.size()})) << length;
-        std::string cut = bytes.substr(0, bytes.size() - 1);
+        std::string cut = TestArchive(name + ", cut");
         at = page.Tail(cut);
         EXPECT_FALSE(IsValidImportLibrary(LibraryImage{at, cut.size()})) << length;
     }
