@@ -71,26 +71,37 @@ void TurnLeadingAtIntoUnderscore(char* name) {
     if (name[0] == '@') name[0] = '_';
 }
 
-// A byte below 0x20 (a line break, say) in a name would carry into the
-// include file and could add lines of its own; no real library has one.
-bool HoldsControlByte(const char* name) {
-    for (; *name != '\0'; ++name)
-        if (static_cast<BYTE>(*name) < 0x20) return true;
-    return false;
+// The index of the name's first byte below 0x20: its terminator, unless a
+// control byte comes first. A control byte (a line break, say) would carry
+// into the include file and could add lines of its own; no real library
+// has one. One scan gives the check and, mostly, the length.
+SIZE_T FirstByteBelowSpace(const char* name) {
+    SIZE_T n = 0;
+    for (;;) {
+        if (QwordFitsInPage(name + n)) {
+            ULONGLONG marks = BytesBelow(LoadQword(name + n), 0x20);
+            if (marks != 0) return n + LowestMarkedByte(marks);
+            n += 8;
+            continue;
+        }
+        if (static_cast<BYTE>(name[n]) < 0x20) return n;
+        ++n;
+    }
 }
 
-// The name to keep for one table entry, or null when it is dropped.
-char* KeptName(char* name) {
-    if (HoldsControlByte(name)) return nullptr;
+// The name to keep for one table entry without control bytes, or null when
+// it is dropped; 'length' goes from the entry's length to the kept name's.
+char* KeptName(char* name, SIZE_T& length) {
     if (StartsWith(name, ImportPrefix)) {
         char* rest = name + sizeof(ImportPrefix) - 1;
         if (rest[0] == '?') return nullptr;
         TurnLeadingAtIntoUnderscore(rest);
+        length -= sizeof(ImportPrefix) - 1;
         return rest;
     }
     if (name[0] == DeleteByte && FindNullThunk(name + 1) != nullptr) return nullptr;
     if (StartsWith(name, DescriptorPrefix)) return nullptr;
-    if (StrEqualLength(name, NullDescriptor) != 0) return nullptr;
+    if (length == sizeof(NullDescriptor) - 1 && BytesEqual(name, NullDescriptor, length)) return nullptr;
     if (name[0] == '?') return nullptr;
     TurnLeadingAtIntoUnderscore(name);
     return name;
@@ -107,8 +118,8 @@ bool HasArchiveSignature(const LibraryImage& image) {
 // both give "_X"). Of equal names the include file has one line whatever
 // their number, so a repeat is dropped here and the sort handles half the
 // names. Empty names never count as equal, as in the include writer.
-bool RepeatsLastKept(const SymbolList& list, const char* name) {
-    return list.Count > 0 && StrEqualLength(list.Names[list.Count - 1], name) != 0;
+bool RepeatsLastKept(const SymbolList& list, SIZE_T lastLength, const char* name, SIZE_T length) {
+    return list.Count > 0 && length != 0 && length == lastLength && BytesEqual(list.Names[list.Count - 1], name, length);
 }
 
 }  // namespace
@@ -145,10 +156,18 @@ SymbolList ReadSymbolTable(const LibraryImage& image) {
     DWORD count = ReadBigEndian32(image.Bytes + CountOffset);
     list.Names = static_cast<char**>(AllocateOrFail((static_cast<SIZE_T>(count) + 1) * sizeof(char*)));
     char* name = reinterpret_cast<char*>(image.Bytes + NamesOffset(count));
+    SIZE_T lastLength = 0;
     for (DWORD i = 0; i < count; ++i) {
-        char* kept = KeptName(name);
-        if (kept != nullptr && !RepeatsLastKept(list, kept)) list.Names[list.Count++] = kept;
-        name += StrLen(name) + 1;
+        SIZE_T length = FirstByteBelowSpace(name);
+        bool holdsControlByte = name[length] != '\0';
+        SIZE_T keptLength = length;
+        char* kept = holdsControlByte ? nullptr : KeptName(name, keptLength);
+        if (kept != nullptr && !RepeatsLastKept(list, lastLength, kept, keptLength)) {
+            list.Names[list.Count++] = kept;
+            lastLength = keptLength;
+        }
+        if (holdsControlByte) length += StrLen(name + length);
+        name += length + 1;
     }
     return list;
 }

@@ -45,6 +45,15 @@ SIZE_T StrEqualLength(const char* a, const char* b) {
     return a[n] == b[n] ? n : 0;  // equal there means both end there
 }
 
+bool BytesEqual(const char* a, const char* b, SIZE_T count) {
+    SIZE_T i = 0;
+    for (; i + 8 <= count; i += 8)
+        if (LoadQword(a + i) != LoadQword(b + i)) return false;
+    for (; i < count; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 void CopyDirectoryPart(const char* path, char* destination) {
     SIZE_T end = 0;
     for (SIZE_T i = 0; (destination[i] = path[i]) != '\0'; ++i)

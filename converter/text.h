@@ -12,6 +12,8 @@ void StrAppend(char* destination, const char* source);
 // empty strings give 0 as well, so they never count as equal. Despite the
 // name, callers read it as a yes or no: non-zero means equal.
 SIZE_T StrEqualLength(const char* a, const char* b);
+// True when the first 'count' bytes of a and b are the same; reads no further.
+bool BytesEqual(const char* a, const char* b, SIZE_T count);
 // Copies the path and ends the copy right after its last '\' or '/'.
 void CopyDirectoryPart(const char* path, char* destination);
 void WriteConsoleText(const char* text);

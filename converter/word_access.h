@@ -39,6 +39,12 @@ inline bool QwordFitsInPage(const void* at) {
 // a real zero; a byte above a zero may be marked without being one.
 constexpr ULONGLONG ZeroBytes(ULONGLONG word) { return (word - RepeatedByte(1)) & ~word & RepeatedByte(0x80); }
 
+// The top bit of each byte below 'limit' (at most 0x80). As with ZeroBytes,
+// the lowest marked byte is always a real one.
+constexpr ULONGLONG BytesBelow(ULONGLONG word, BYTE limit) {
+    return (word - RepeatedByte(limit)) & ~word & RepeatedByte(0x80);
+}
+
 // The index (0..7) of the lowest byte that has a mark.
 inline unsigned LowestMarkedByte(ULONGLONG marks) { return static_cast<unsigned>(__builtin_ctzll(marks)) >> 3; }
 
