@@ -61,13 +61,14 @@ constexpr SIZE_T LineRoom = 256;
 static_assert(LineRoom > ParamListCapacity + 64, "a prototype line and an equ line fit");
 
 void ReserveLines(TextBuffer& output, SIZE_T baseLength, SIZE_T entryLength) {
-    ReserveText(output, LineRoom + 3 * baseLength + entryLength);
+    ReserveText(output, LineRoom + FormatSlack + 3 * baseLength + entryLength);
 }
 
-// Appends one line; the room was reserved by ReserveLines.
+// Appends one line; the room, with the formatter's slack, was reserved by ReserveLines.
 template <typename... Strings>
 void AppendLine(TextBuffer& output, const char* templateText, Strings... arguments) {
-    output.Length += FormatText(output.Data + output.Length, templateText, arguments...);
+    const char* list[sizeof...(arguments) + 1] = {arguments..., nullptr};
+    output.Length += FormatTextListWithSlack(output.Data + output.Length, templateText, list, sizeof...(arguments));
 }
 
 // Of two equal neighbours the first gets no line, and a name gets none

@@ -71,22 +71,29 @@ namespace {
 // Copies the plain bytes at 'source' to destination + n: up to the NUL, and
 // with stopAtPercent up to a '%' as well. Eight bytes at once while a load
 // stays within its page; a word that holds a stopping byte gives the number
-// of plain bytes before it. Only bytes that belong to the result are
-// written, and 'source' is left on the byte that stopped the copy.
-WORD_ROUTINE_INLINE void CopyPlainRun(const char*& source, char* destination, SIZE_T& n,
-                                                        bool stopAtPercent) {
+// of plain bytes before it. Without overshoot only bytes that belong to the
+// result are written; with it the last word is stored whole, up to seven
+// bytes past the result. 'source' is left on the byte that stopped the copy.
+template <bool Overshoot>
+WORD_ROUTINE_INLINE void CopyPlainRun(const char*& source, char* destination, SIZE_T& n, bool stopAtPercent) {
     for (;;) {
         if (QwordFitsInPage(source)) {
             ULONGLONG word = LoadQword(source);
             ULONGLONG marks = ZeroBytes(word);
             if (stopAtPercent) marks |= ZeroBytes(word ^ RepeatedByte('%'));
+            if (marks == 0 || Overshoot) StoreQword(destination + n, word);
             if (marks == 0) {
-                StoreQword(destination + n, word);
                 n += 8;
                 source += 8;
                 continue;
             }
-            for (unsigned plain = LowestMarkedByte(marks); plain > 0; --plain) destination[n++] = *source++;
+            unsigned plain = LowestMarkedByte(marks);
+            if (Overshoot) {
+                n += plain;
+                source += plain;
+            } else {
+                for (; plain > 0; --plain) destination[n++] = *source++;
+            }
             return;
         }
         BYTE c = static_cast<BYTE>(*source);
@@ -95,14 +102,13 @@ WORD_ROUTINE_INLINE void CopyPlainRun(const char*& source, char* destination, SI
     }
 }
 
-}  // namespace
-
-SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments,
-                                        SIZE_T argumentCount) {
+template <bool Overshoot>
+SIZE_T FormatPieces(char* destination, const char* templateText, const char* const* arguments,
+                    SIZE_T argumentCount) {
     SIZE_T n = 0;
     SIZE_T next = 0;
     for (const char* t = templateText;; ++t) {
-        CopyPlainRun(t, destination, n, true);
+        CopyPlainRun<Overshoot>(t, destination, n, true);
         if (*t == '\0') {
             destination[n] = '\0';
             return n;
@@ -110,9 +116,21 @@ SIZE_T FormatTextList(char* destination, const char* templateText, const char* c
         // A '%': the next argument, copied unchanged ('%' in it is plain).
         if (next < argumentCount) {
             const char* argument = arguments[next++];
-            CopyPlainRun(argument, destination, n, false);
+            CopyPlainRun<Overshoot>(argument, destination, n, false);
         }
     }
+}
+
+}  // namespace
+
+SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments,
+                      SIZE_T argumentCount) {
+    return FormatPieces<false>(destination, templateText, arguments, argumentCount);
+}
+
+SIZE_T FormatTextListWithSlack(char* destination, const char* templateText, const char* const* arguments,
+                               SIZE_T argumentCount) {
+    return FormatPieces<true>(destination, templateText, arguments, argumentCount);
 }
 
 SIZE_T FormattedLength(const char* templateText, const char* const* arguments, SIZE_T argumentCount) {

@@ -22,6 +22,12 @@ void WriteConsoleText(const char* text);
 // Returns the number of bytes written before the closing NUL.
 SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments,
                       SIZE_T argumentCount);
+// FormatTextList for a destination with FormatSlack bytes of room past the
+// result's NUL: it may write into them, which spares it a byte-wise copy of
+// each piece's last few bytes.
+constexpr SIZE_T FormatSlack = 8;
+SIZE_T FormatTextListWithSlack(char* destination, const char* templateText, const char* const* arguments,
+                               SIZE_T argumentCount);
 // The length FormatTextList will write, so that callers can make room first.
 SIZE_T FormattedLength(const char* templateText, const char* const* arguments, SIZE_T argumentCount);
 
