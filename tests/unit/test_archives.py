@@ -65,11 +65,13 @@ def named_archives():
     archives = {f"kept: {what}": archive(names) + bytes(8) for what, names in KEPT.items()}
     archives.update(validation_images())
     # Tables whose last name ends on the file's last byte, for every length
-    # around a word, whole and one byte short of that NUL.
+    # around a word, whole, one byte short of that NUL, and with a control
+    # byte just before it.
     for length in range(18):
         whole = archive(["_first", "n" * length])
         archives[f"a last name of length {length}"] = whole
         archives[f"a last name of length {length}, cut"] = whole[:-1]
+        archives[f"a last name of length {length} and a tab"] = archive(["_first", "n" * length + "\t"])
     return archives
 
 

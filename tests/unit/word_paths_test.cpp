@@ -152,7 +152,7 @@ TEST(WordPaths, PartitionAtAPageEndMovesAsInTheHeap) {
     for (size_t i = 0; i < texts.size(); ++i) ASSERT_STREQ(atPageEnds[i], inHeap[i]) << i;
 }
 
-TEST(WordPaths, StrEqualLengthAgreesWithTheByteModel) {
+TEST(WordPaths, StrEqualLengthAndBytesEqualAgreeWithTheByteModel) {
     std::vector<std::string> texts = TrickyTexts();
     PageEnd page;
     for (const std::string& a : texts) {
@@ -160,11 +160,14 @@ TEST(WordPaths, StrEqualLengthAgreesWithTheByteModel) {
             SIZE_T expected = a == b ? a.size() : 0;
             ASSERT_EQ(StrEqualLength(a.c_str(), b.c_str()), expected) << a << ' ' << b;
             ASSERT_EQ(StrEqualLength(page.Place(a, 0), page.Place(b, 1)), expected) << a << ' ' << b;
+            SIZE_T common = std::min(a.size(), b.size());
+            bool prefixesEqual = a.compare(0, common, b, 0, common) == 0;
+            ASSERT_EQ(BytesEqual(page.Place(a, 0), page.Place(b, 1), common), prefixesEqual) << a << ' ' << b;
         }
     }
 }
 
-TEST(WordPaths, FormatTextWritesNothingPastItsNul) {
+TEST(WordPaths, FormatTextWritesNothingPastItsNulNorPastItsSlack) {
     PageEnd page;
     std::vector<std::string> pieces = {"", "x", "1234567", "12345678", "123456789", "a%b", "%", "%%",
                                        "0123456789abcdef%0123456789abcdef", "% PROTO %", "\x80\xff%\x01"};
@@ -178,11 +181,16 @@ TEST(WordPaths, FormatTextWritesNothingPastItsNul) {
             }
             char out[256];
             std::memset(out, '#', sizeof out);
-            SIZE_T n = FormatText(out, page.Place(templ, 0), page.Place(arg, 1), page.Place(arg, 1));
+            const char* args[] = {page.Place(arg, 1), page.Place(arg, 1)};
+            SIZE_T n = FormatText(out, page.Place(templ, 0), args[0], args[1]);
             ASSERT_EQ(n, expected.size()) << templ << " / " << arg;
             ASSERT_EQ(std::string(out, n), expected);
             ASSERT_EQ(out[n], '\0');
             for (size_t i = n + 1; i < sizeof out; ++i) ASSERT_EQ(out[i], '#') << "byte " << i << " written";
+            std::memset(out, '#', sizeof out);
+            n = FormatTextListWithSlack(out, page.Place(templ, 0), args, 2);
+            ASSERT_EQ(std::string(out, n + 1), expected + '\0');
+            for (size_t i = n + FormatSlack; i < sizeof out; ++i) ASSERT_EQ(out[i], '#') << "byte " << i << " written";
         }
     }
 }
@@ -241,7 +249,7 @@ TEST(WordPaths, ParamListsForEveryCount) {
     }
 }
 
-TEST(WordPaths, ValidationFindsTheLastNulAtTheVeryEndOfTheFile) {
+TEST(WordPaths, ValidationAndReadingFindTheLastNulAtTheVeryEndOfTheFile) {
     // The names end exactly on the last byte before an unmapped page, with
     // every length around a word; one byte short of the NUL is refused.
     PageEnd page;
@@ -250,9 +258,20 @@ TEST(WordPaths, ValidationFindsTheLastNulAtTheVeryEndOfTheFile) {
         std::string bytes = TestArchive(name);
         BYTE* at = page.Tail(bytes);
         EXPECT_TRUE(IsValidImportLibrary(LibraryImage{at, bytes.size()})) << length;
+        SymbolList kept = ReadSymbolTable(LibraryImage{at, bytes.size()});
+        ASSERT_EQ(kept.Count, 2u) << length;
+        EXPECT_EQ(std::string(kept.Names[1]), std::string(length, 'n'));
+        FreeBlock(kept.Names);
         std::string cut = TestArchive(name + ", cut");
         at = page.Tail(cut);
         EXPECT_FALSE(IsValidImportLibrary(LibraryImage{at, cut.size()})) << length;
+        // The control byte drops the name, wherever it falls in a word.
+        std::string tab = TestArchive(name + " and a tab");
+        at = page.Tail(tab);
+        kept = ReadSymbolTable(LibraryImage{at, tab.size()});
+        ASSERT_EQ(kept.Count, 1u) << length;
+        EXPECT_STREQ(kept.Names[0], "_first");
+        FreeBlock(kept.Names);
     }
 }
 
