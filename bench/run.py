@@ -54,11 +54,13 @@ BIG_SWITCHES = ["", "-s", "-p64", "-fd", "-so"]
 TIME = "time"  # GNU time's path, set in main()
 
 # Limits checked after the run, as ratios measured in the same run: carvex
-# per floor, per cat, and peak memory per input byte. "per export" compares
-# the time per export of the 1M library with that of the big one.
+# per cat, per the earlier build given with --baseline, and peak memory per
+# input byte. "per export" compares the time per export of the 1M library
+# with that of the big one. The ratio to the floor is shown, not limited:
+# how fast a machine reads and faults pages in moves it as much as carvex.
 LIMITS = {
-    "big": {"floor": 2.4, "memory": 1.25, "baseline": 0.7},
-    "big nearly": {"floor": 4.0, "baseline": 0.6},
+    "big": {"memory": 1.25, "baseline": 0.7},
+    "big nearly": {"baseline": 0.6},
     "big 1M": {"per export": 1.3},
     "batch": {"cat": 0.25},
 }
