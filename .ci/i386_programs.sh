@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes sure this machine runs 32-bit x86 (i386) Linux programs: Wine's
-# 32-bit loader, which runs carvex.exe, and Debian's fasm are such programs.
+# Lets the kernel run 32-bit x86 (i386) Linux programs, as the tests need:
+# Wine's 32-bit loader, which runs carvex.exe, and Debian's fasm are such
+# programs.
 #
 # A tiny i386 program is tried first. Where it runs, the kernel has 32-bit
 # support and nothing is changed. Where it does not (Linux 6.7 and later can

@@ -87,8 +87,7 @@ bool IsSkipped(const char* entry, const char* next, NextSplit& following) {
     char letter = LastChar(NextNameBuffer);
     if (!IsVariantLetter(letter)) return false;
     DropLastChar(NextNameBuffer);
-    bool skipped = NameBuffer.Length != 0 && NextNameBuffer.Length == NameBuffer.Length &&
-                   BytesEqual(NextNameBuffer.Data, NameBuffer.Data, NameBuffer.Length);
+    bool skipped = SameNonEmptyText(NextNameBuffer.Data, NextNameBuffer.Length, NameBuffer.Data, NameBuffer.Length);
     NextNameBuffer.Data[NextNameBuffer.Length++] = letter;
     NextNameBuffer.Data[NextNameBuffer.Length] = '\0';
     return skipped;

@@ -101,7 +101,7 @@ char* KeptName(char* name, SIZE_T& length) {
     }
     if (name[0] == DeleteByte && FindNullThunk(name + 1) != nullptr) return nullptr;
     if (StartsWith(name, DescriptorPrefix)) return nullptr;
-    if (length == sizeof(NullDescriptor) - 1 && BytesEqual(name, NullDescriptor, length)) return nullptr;
+    if (SameNonEmptyText(name, length, NullDescriptor, sizeof(NullDescriptor) - 1)) return nullptr;
     if (name[0] == '?') return nullptr;
     TurnLeadingAtIntoUnderscore(name);
     return name;
@@ -119,7 +119,7 @@ bool HasArchiveSignature(const LibraryImage& image) {
 // their number, so a repeat is dropped here and the sort handles half the
 // names. Empty names never count as equal, as in the include writer.
 bool RepeatsLastKept(const SymbolList& list, SIZE_T lastLength, const char* name, SIZE_T length) {
-    return list.Count > 0 && length != 0 && length == lastLength && BytesEqual(list.Names[list.Count - 1], name, length);
+    return list.Count > 0 && SameNonEmptyText(list.Names[list.Count - 1], lastLength, name, length);
 }
 
 }  // namespace

@@ -54,6 +54,10 @@ bool BytesEqual(const char* a, const char* b, SIZE_T count) {
     return true;
 }
 
+bool SameNonEmptyText(const char* a, SIZE_T aLength, const char* b, SIZE_T bLength) {
+    return aLength != 0 && aLength == bLength && BytesEqual(a, b, aLength);
+}
+
 void CopyDirectoryPart(const char* path, char* destination) {
     SIZE_T end = 0;
     for (SIZE_T i = 0; (destination[i] = path[i]) != '\0'; ++i)

@@ -14,6 +14,9 @@ void StrAppend(char* destination, const char* source);
 SIZE_T StrEqualLength(const char* a, const char* b);
 // True when the first 'count' bytes of a and b are the same; reads no further.
 bool BytesEqual(const char* a, const char* b, SIZE_T count);
+// StrEqualLength's verdict for texts whose lengths are known: the same text,
+// and not an empty one.
+bool SameNonEmptyText(const char* a, SIZE_T aLength, const char* b, SIZE_T bLength);
 // Copies the path and ends the copy right after its last '\' or '/'.
 void CopyDirectoryPart(const char* path, char* destination);
 void WriteConsoleText(const char* text);

@@ -20,6 +20,7 @@ import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+import wine_prefix  # noqa: E402
 from xvfb_server import Xvfb, XvfbFailed  # noqa: E402
 
 TOOLS = ["xvfb", "twm", "wine64", "wineserver", "xwd", "xwdtopnm", "pnmcrop", "pnmcat", "pnmtopng"]
@@ -99,20 +100,6 @@ def framed_window(tools, env, argv, probe):
                     process.wait()
 
 
-def wine_environment(tools, prefix):
-    env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    if not (prefix / "system.reg").exists():
-        quiet = {key: value for key, value in env.items() if key != "DISPLAY"}
-        # Wine's services outlive wineboot and hold its output open: no pipes.
-        subprocess.run([tools.wine64, "wineboot", "-i"], env=quiet, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600, check=True)
-    # Wine's desktop process draws on the display it found at its start, for
-    # every later window: the one wineboot started, with none, must go.
-    subprocess.run([tools.wineserver, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run([tools.wineserver, "-w"], env=env, timeout=PATIENCE)
-    return env
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     for option in ("--output", "--linux", "--windows", "--probe", "--wine-prefix"):
@@ -123,18 +110,23 @@ def main():
     missing = [name for name in TOOLS if not hasattr(tools, name)]
     if missing:
         sys.exit(f"window_picture: no path given for {', '.join(missing)}")
-    wine = wine_environment(tools, pathlib.Path(options.wine_prefix).resolve())
+    prefix = pathlib.Path(options.wine_prefix).resolve()
     pictures = []
     try:
-        for argv, probe, base in (([options.linux], [options.probe], os.environ),
-                                  ([tools.wine64, options.windows], [options.probe, "--title-only"], wine)):
-            with Xvfb(tools.xvfb) as server:
-                env = dict(base, DISPLAY=server.display, LANG="C", LC_ALL="C")
-                pictures.append(framed_window(tools, env, argv, probe))
-    except (PictureFailed, XvfbFailed, subprocess.TimeoutExpired) as failure:
+        with Xvfb(tools.xvfb) as server:
+            env = dict(os.environ, DISPLAY=server.display, LANG="C", LC_ALL="C")
+            pictures.append(framed_window(tools, env, [options.linux], [options.probe]))
+        with Xvfb(tools.xvfb) as server:
+            # Wine's desktop draws every window on the display it started on.
+            wine_prefix.start_services(tools.wine64, tools.wineserver, prefix, server.display)
+            env = dict(wine_prefix.environment(prefix, server.display), LANG="C", LC_ALL="C")
+            pictures.append(framed_window(tools, env, [tools.wine64, options.windows],
+                                          [options.probe, "--title-only"]))
+    except (PictureFailed, XvfbFailed, wine_prefix.WineFailed, subprocess.TimeoutExpired) as failure:
         sys.exit(f"window_picture: {failure}")
     finally:
-        subprocess.run([tools.wineserver, "-k"], env=wine, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Back to services without a display, for the prefix's other users.
+        wine_prefix.start_services(tools.wine64, tools.wineserver, prefix)
     with tempfile.TemporaryDirectory() as scratch:
         paths = []
         for index, picture in enumerate(pictures):

@@ -27,6 +27,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+import wine_prefix  # noqa: E402
+
 MINGW_I686 = pathlib.Path("/usr/i686-w64-mingw32/lib")
 # What a FASM user writes before including the files.
 MACROS = ("macro EXTRNDEF symbol,name { extrn symbol as name:dword }\n"
@@ -166,9 +169,7 @@ def build_program(options, switch, workdir):
 
 
 def programs(options):
-    environment = dict(os.environ, WINEPREFIX=options.wine_prefix, WINEDEBUG="-all",
-                       WINEDLLOVERRIDES="mscoree,mshtml=")
-    environment.pop("DISPLAY", None)
+    environment = wine_prefix.environment(options.wine_prefix)
     failed = 0
     with tempfile.TemporaryDirectory(prefix="carvex-fasm-programs-") as tmp:
         built = {}

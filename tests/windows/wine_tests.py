@@ -26,6 +26,7 @@ import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+import wine_prefix  # noqa: E402
 from xvfb_server import Xvfb, XvfbFailed, status_after_close, stop  # noqa: E402
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -77,33 +78,12 @@ def expect(condition, why):
 
 
 def wine_environment(options, display=None):
-    env = dict(os.environ)
-    env.update(WINEPREFIX=options.wine_prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    env.pop("DISPLAY", None)
-    if display is not None:
-        env["DISPLAY"] = display
-    return env
+    return wine_prefix.environment(options.wine_prefix, display)
 
 
 # ---- the prefix -----------------------------------------------------------
 def start_services(options, display=None):
-    """(Re)starts the prefix's wineserver and Wine's own background programs
-    before any test program runs. Started by a test's first program instead,
-    they would inherit that test's output pipes and hold them open; and
-    Wine's desktop process draws on the display it found at its start, or
-    on none, for every later window. The server stays until prefix-stop, or
-    30 s after its last program should the run be cut short."""
-    env = wine_environment(options, display)
-    subprocess.run([options.wineserver, "-k"], env=env, timeout=PATIENCE)
-    subprocess.run([options.wineserver, "-w"], env=env, timeout=PATIENCE)
-    subprocess.run([options.wineserver, "-p30"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=PATIENCE, check=True)
-    made = (pathlib.Path(options.wine_prefix) / "drive_c" / "windows" / "system32").is_dir()
-    with tempfile.TemporaryFile() as log:
-        result = subprocess.run([options.wine64, "wineboot"] + ([] if made else ["-i"]), env=env,
-                                stdin=subprocess.DEVNULL, stdout=log, stderr=log, timeout=1200)
-        log.seek(0)
-        expect(result.returncode == 0, f"wineboot ended with {result.returncode}: {log.read().decode()}")
+    wine_prefix.start_services(options.wine64, options.wineserver, options.wine_prefix, display)
 
 
 def prefix_create(options):
@@ -112,12 +92,12 @@ def prefix_create(options):
     prefix.mkdir(parents=True, exist_ok=True)
     start = time.monotonic()
     start_services(options)
-    expect((prefix / "drive_c" / "windows" / "system32").is_dir(), "wineboot made no Windows folder")
+    expect(wine_prefix.is_made(prefix), "wineboot made no Windows folder")
     print(f"Wine prefix {prefix} ready in {time.monotonic() - start:.1f} s")
 
 
 def prefix_stop(options):
-    subprocess.run([options.wineserver, "-k"], env=wine_environment(options), timeout=PATIENCE)
+    wine_prefix.stop(options.wineserver, options.wine_prefix)
 
 
 # ---- the files ------------------------------------------------------------
@@ -314,7 +294,7 @@ def main():
               "end-to-end": end_to_end, "carvex32": carvex32, "console": console, "window": window}
     try:
         checks[options.check](options)
-    except (CheckFailed, XvfbFailed) as failure:
+    except (CheckFailed, XvfbFailed, wine_prefix.WineFailed) as failure:
         print(f"{options.check}: {failure}")
         return 1
     return 0
