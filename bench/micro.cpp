@@ -42,8 +42,7 @@ NameSet MakeNames(size_t count, Order order) {
                 set.text.push_back(std::string(base) + letter + "@" + std::to_string(size));
     }
     for (std::string& name : set.text) set.list.push_back(name.data());
-    std::sort(set.list.begin(), set.list.end(),
-              [](const char* a, const char* b) { return CompareSymbols(a, b) < 0; });
+    std::sort(set.list.begin(), set.list.end(), [](const char* a, const char* b) { return CompareSymbols(a, b) < 0; });
     if (order == Reversed) std::reverse(set.list.begin(), set.list.end());
     if (order == Shuffled) std::shuffle(set.list.begin(), set.list.end(), random);
     return set;

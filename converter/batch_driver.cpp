@@ -45,9 +45,7 @@ void WriteMessage(const char* templateText, const char* argument) {
 }
 
 // The folder itself and its parent; a name such as "..x.lib" is a file.
-bool IsDotEntry(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
+bool IsDotEntry(const char* name) { return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')); }
 
 // Reads 'count' bytes, all of them, or ends the run.
 void ReadExactly(HANDLE file, BYTE* into, SIZE_T count) {
@@ -116,8 +114,8 @@ HANDLE CreateTemporaryFile(const char* includeName) {
         AppendText(TemporaryName, ".");
         AppendDecimal(TemporaryName, attempt);
         AppendText(TemporaryName, TemporaryEnd);
-        HANDLE file = CreateFileA(TemporaryName.Data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
+        HANDLE file =
+            CreateFileA(TemporaryName.Data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
     }
     return INVALID_HANDLE_VALUE;

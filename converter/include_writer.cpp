@@ -175,16 +175,16 @@ void GenerateIncludeText(const SymbolList& symbols, TextBuffer& output) {
         following.Ready = false;
         if (i + 1 < symbols.Count && IsSkipped(entry, symbols.Names[i + 1], following)) continue;
         switch (Settings.Mode) {
-            case OutputMode::Prototypes:
-            case OutputMode::StdcallPrototypes:
-            case OutputMode::Lzasm:
-                WritePrototypeLines(split, output);
-                break;
-            case OutputMode::FasmBothCharsets:
-            case OutputMode::Solasm:
-            case OutputMode::FasmOneCharset:
-                WriteDefinitionLines(entry, NameBuffer, output);
-                break;
+        case OutputMode::Prototypes:
+        case OutputMode::StdcallPrototypes:
+        case OutputMode::Lzasm:
+            WritePrototypeLines(split, output);
+            break;
+        case OutputMode::FasmBothCharsets:
+        case OutputMode::Solasm:
+        case OutputMode::FasmOneCharset:
+            WriteDefinitionLines(entry, NameBuffer, output);
+            break;
         }
     }
 }
@@ -198,18 +198,18 @@ void WriteDefinitionLines(const char* entry, TextBuffer& baseName, TextBuffer& o
     else
         marker = '\0';
     switch (Settings.Mode) {
-        case OutputMode::FasmBothCharsets:
-            if (marker == 'A') AppendLine(output, "%", AnsiBlockStart);
-            if (marker == 'W') AppendLine(output, "%", UnicodeBlockStart);
-            AppendLine(output, Settings.LineTemplate, entry, WithoutFirstChar(baseName));
-            if (marker != '\0') AppendLine(output, "%", BlockEnd);
-            break;
-        case OutputMode::FasmOneCharset:
-            AppendLine(output, Settings.LineTemplate, entry, WithoutFirstChar(baseName));
-            break;
-        default:  // SOLASM: a 'W' stays in the alias name, an 'A' does not
-            if (marker == 'W') AppendText(baseName, "W");
-            AppendLine(output, Settings.LineTemplate, WithoutFirstChar(baseName), entry);
-            break;
+    case OutputMode::FasmBothCharsets:
+        if (marker == 'A') AppendLine(output, "%", AnsiBlockStart);
+        if (marker == 'W') AppendLine(output, "%", UnicodeBlockStart);
+        AppendLine(output, Settings.LineTemplate, entry, WithoutFirstChar(baseName));
+        if (marker != '\0') AppendLine(output, "%", BlockEnd);
+        break;
+    case OutputMode::FasmOneCharset:
+        AppendLine(output, Settings.LineTemplate, entry, WithoutFirstChar(baseName));
+        break;
+    default:  // SOLASM: a 'W' stays in the alias name, an 'A' does not
+        if (marker == 'W') AppendText(baseName, "W");
+        AppendLine(output, Settings.LineTemplate, WithoutFirstChar(baseName), entry);
+        break;
     }
 }

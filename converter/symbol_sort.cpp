@@ -32,8 +32,8 @@ struct PivotKey {
     ULONGLONG low;       // bytes 8 to 15
     ULONGLONG highMask;  // the key bytes up to the pivot's terminator
     ULONGLONG lowMask;
-    SIZE_T scanFrom;     // where the byte scan starts once all keyed bytes match
-    bool endsInKey;      // matching keyed bytes then mean equal names
+    SIZE_T scanFrom;  // where the byte scan starts once all keyed bytes match
+    bool endsInKey;   // matching keyed bytes then mean equal names
 };
 
 // The order-key bytes that stand for the first 'count' bytes of a word.
@@ -107,8 +107,7 @@ void SortSymbols(char** list, SIZE_T count) {
     // A list already in order is left as it is: the sorts below would give
     // the same order, at the cost of the quicksort's worst case.
     if (count < 2 || IsInOrder(list, count)) return;
-    if (QuickSortLimited(list, 0, static_cast<LONG_PTR>(count) - 1, 0, QuickSortDepthLimit) ==
-        SortOutcome::Abandoned)
+    if (QuickSortLimited(list, 0, static_cast<LONG_PTR>(count) - 1, 0, QuickSortDepthLimit) == SortOutcome::Abandoned)
         CombSort(list, count);
 }
 
@@ -133,8 +132,7 @@ SortOutcome QuickSortLimited(char** list, LONG_PTR low, LONG_PTR high, int depth
         --j;
     }
     Swap(list, i, high);
-    if (QuickSortLimited(list, low, i - 1, depth, depthLimit) == SortOutcome::Abandoned)
-        return SortOutcome::Abandoned;
+    if (QuickSortLimited(list, low, i - 1, depth, depthLimit) == SortOutcome::Abandoned) return SortOutcome::Abandoned;
     return QuickSortLimited(list, i + 1, high, depth, depthLimit);
 }
 

@@ -107,8 +107,7 @@ WORD_ROUTINE_INLINE void CopyPlainRun(const char*& source, char* destination, SI
 }
 
 template <bool Overshoot>
-SIZE_T FormatPieces(char* destination, const char* templateText, const char* const* arguments,
-                    SIZE_T argumentCount) {
+SIZE_T FormatPieces(char* destination, const char* templateText, const char* const* arguments, SIZE_T argumentCount) {
     SIZE_T n = 0;
     SIZE_T next = 0;
     for (const char* t = templateText;; ++t) {
@@ -127,8 +126,7 @@ SIZE_T FormatPieces(char* destination, const char* templateText, const char* con
 
 }  // namespace
 
-SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments,
-                      SIZE_T argumentCount) {
+SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments, SIZE_T argumentCount) {
     return FormatPieces<false>(destination, templateText, arguments, argumentCount);
 }
 

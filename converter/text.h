@@ -23,8 +23,7 @@ void WriteConsoleText(const char* text);
 
 // Copies the template, putting the next argument in place of each '%'.
 // Returns the number of bytes written before the closing NUL.
-SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments,
-                      SIZE_T argumentCount);
+SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments, SIZE_T argumentCount);
 // FormatTextList for a destination with FormatSlack bytes of room past the
 // result's NUL: it may write into them, which spares it a byte-wise copy of
 // each piece's last few bytes.

@@ -107,7 +107,8 @@ constexpr UINT WM_KEYUP = 0x0101;
 constexpr UINT WM_CHAR = 0x0102;
 constexpr WPARAM SIZE_RESTORED = 0;
 #define MAKELPARAM(low, high) \
-    (static_cast<LPARAM>(static_cast<DWORD>((static_cast<WORD>(low)) | (static_cast<DWORD>(static_cast<WORD>(high)) << 16))))
+    (static_cast<LPARAM>(     \
+        static_cast<DWORD>((static_cast<WORD>(low)) | (static_cast<DWORD>(static_cast<WORD>(high)) << 16))))
 
 // ---- Records ------------------------------------------------------------
 struct FILETIME {
@@ -196,9 +197,8 @@ WIN32_IMPORT HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* l
 WIN32_IMPORT BOOL WINAPI FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData);
 WIN32_IMPORT BOOL WINAPI FindClose(HANDLE hFindFile);
 WIN32_IMPORT HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                                       LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                                       DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
-                                       HANDLE hTemplateFile);
+                                       LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                                       DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 WIN32_IMPORT DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 WIN32_IMPORT BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                                   LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
@@ -216,10 +216,9 @@ WIN32_IMPORT HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 WIN32_IMPORT HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 WIN32_IMPORT HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName);
 WIN32_IMPORT ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpwcx);
-WIN32_IMPORT HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName,
-                                         DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
-                                         HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
-                                         LPVOID lpParam);
+WIN32_IMPORT HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X,
+                                         int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                                         HINSTANCE hInstance, LPVOID lpParam);
 WIN32_IMPORT BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 WIN32_IMPORT BOOL WINAPI UpdateWindow(HWND hWnd);
 WIN32_IMPORT BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);

@@ -358,8 +358,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
     // look at the name can slip through.
     struct stat info;
     bool refused = fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || (!writing && !S_ISREG(info.st_mode));
-    HANDLE handle = refused || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr
-                                                                              : NewHandle(HandleKind::File, fd, nullptr);
+    HANDLE handle =
+        refused || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr : NewHandle(HandleKind::File, fd, nullptr);
     if (handle == nullptr) {
         close(fd);
         return INVALID_HANDLE_VALUE;

@@ -309,8 +309,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     DisplaySurface surface = DisplayCreateSurface(title, windowClass->name, X, Y, nWidth, nHeight, wholeRepaint);
     if (surface == 0) return nullptr;
     *window = {true, false, false, false, false, windowClass, surface, nWidth, nHeight};
-    CREATESTRUCTA creation = {lpParam, hInstance, hMenu, hWndParent, nHeight, nWidth, Y, X,
-                              static_cast<LONG>(dwStyle), title, lpClassName, dwExStyle};
+    CREATESTRUCTA creation = {
+        lpParam, hInstance,   hMenu,    hWndParent, nHeight, nWidth, Y, X, static_cast<LONG>(dwStyle),
+        title,   lpClassName, dwExStyle};
     if (!SendCreationMessages(window, &creation)) return nullptr;
     HWND handle = HandleOf(*window);
     if (dwStyle & WS_VISIBLE) ShowWindow(handle, SW_SHOW);

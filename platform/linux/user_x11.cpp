@@ -35,8 +35,7 @@ unsigned long PixelFor(DWORD rgb) {
     colour.green = static_cast<unsigned short>(((rgb >> 8) & 0xFF) * 0x101);
     colour.blue = static_cast<unsigned short>((rgb & 0xFF) * 0x101);
     int screen = DefaultScreen(Connection);
-    if (!XAllocColor(Connection, DefaultColormap(Connection, screen), &colour))
-        return WhitePixel(Connection, screen);
+    if (!XAllocColor(Connection, DefaultColormap(Connection, screen), &colour)) return WhitePixel(Connection, screen);
     CachedRgb = rgb;
     CachedPixel = colour.pixel;
     return CachedPixel;
@@ -48,6 +47,7 @@ WPARAM VirtualKeyFor(KeySym key) {
     if (key >= XK_A && key <= XK_Z) return 'A' + (key - XK_A);
     if (key >= XK_0 && key <= XK_9) return '0' + (key - XK_0);
     if (key >= XK_F1 && key <= XK_F24) return 0x70 + (key - XK_F1);
+    // clang-format off
     switch (key) {
     case XK_BackSpace: return 0x08;
     case XK_Tab: return 0x09;
@@ -69,6 +69,7 @@ WPARAM VirtualKeyFor(KeySym key) {
     case XK_Delete: return 0x2E;
     default: return 0;
     }
+    // clang-format on
 }
 
 // Key messages carry the scan code in bits 16 to 23 of lParam (X keycodes

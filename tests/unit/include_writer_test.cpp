@@ -10,9 +10,14 @@ TEST(SplitDecoration, CutsAtTheFirstAtSignAfterTheFirstCharacter) {
         const char* base;
         const char* digits;  // null: not decorated
     } cases[] = {
-        {"_LoadIconA@8", "_LoadIconA", "8"}, {"_Foo@4@8", "_Foo", "4@8"}, {"_Foo@", "_Foo", ""},
-        {"_Bar", "_Bar", nullptr},           {"@Fast@8", "@Fast", "8"},   {"@", "@", nullptr},
-        {"", "", nullptr},                   {"A@1", "A", "1"},
+        {"_LoadIconA@8", "_LoadIconA", "8"},
+        {"_Foo@4@8", "_Foo", "4@8"},
+        {"_Foo@", "_Foo", ""},
+        {"_Bar", "_Bar", nullptr},
+        {"@Fast@8", "@Fast", "8"},
+        {"@", "@", nullptr},
+        {"", "", nullptr},
+        {"A@1", "A", "1"},
     };
     TextBuffer buffer{};
     for (const Case& c : cases) {
@@ -34,7 +39,7 @@ TEST(ParamCountFromDecoration, ReadsAtMostTwoDigitsOfBytes) {
     struct Case {
         const char* digits;
         int count;
-    } cases[] = {{"8", 2},   {"16", 4},  {"12", 3}, {"6", 1},   {"0", 0},   {"3", 0},  {"100", 2},
-                 {"99", 24}, {"4x", -1}, {"x", -1}, {"", -1},   {"4@8", -1}, {"48", 12}, {"1x9", -1}};
+    } cases[] = {{"8", 2},   {"16", 4},  {"12", 3}, {"6", 1}, {"0", 0},    {"3", 0},   {"100", 2},
+                 {"99", 24}, {"4x", -1}, {"x", -1}, {"", -1}, {"4@8", -1}, {"48", 12}, {"1x9", -1}};
     for (const Case& c : cases) EXPECT_EQ(ParamCountFromDecoration(c.digits), c.count) << c.digits;
 }

@@ -59,11 +59,20 @@ TEST(WildcardMatches, StarAndQuestionMarkCaseSensitive) {
         const char* name;
         bool matches;
     } cases[] = {
-        {"*.lib", "user32.lib", true}, {"*.lib", "user32.LIB", false}, {"*", ".", true},
-        {"*", "..", true},             {"*.lib", ".lib", true},        {"?ser32.lib", "user32.lib", true},
-        {"?", "", false},              {"*a*b", "xaxxb", true},        {"*a*b", "xaxxbc", false},
-        {"a", "a", true},              {"", "", true},                 {"", "a", false},
-        {"**", "abc", true},           {"k*32.*", "kernel32.lib", true},
+        {"*.lib", "user32.lib", true},
+        {"*.lib", "user32.LIB", false},
+        {"*", ".", true},
+        {"*", "..", true},
+        {"*.lib", ".lib", true},
+        {"?ser32.lib", "user32.lib", true},
+        {"?", "", false},
+        {"*a*b", "xaxxb", true},
+        {"*a*b", "xaxxbc", false},
+        {"a", "a", true},
+        {"", "", true},
+        {"", "a", false},
+        {"**", "abc", true},
+        {"k*32.*", "kernel32.lib", true},
     };
     for (const Case& c : cases) EXPECT_EQ(WildcardMatches(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
 }
@@ -94,8 +103,8 @@ TEST(CreateFileA, ReadsRegularFilesOnlyAndNeverWaits) {
     ASSERT_EQ(mkfifo((dir.path / "p.lib").c_str(), 0600), 0);
     std::string base = dir.path.string();
     for (const char* refused : {"/d.lib", "/none", "/p.lib"})
-        EXPECT_EQ(CreateFileA((base + refused).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr),
+        EXPECT_EQ(CreateFileA((base + refused).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr),
                   INVALID_HANDLE_VALUE)
             << refused;
     EXPECT_EQ(CreateFileA("/dev/zero", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
@@ -162,8 +171,12 @@ TEST(Handles, MisuseFailsWithInvalidHandle) {
     ASSERT_TRUE(CloseHandle(closed));
     char bytes[8];
     DWORD count = 99;
-    std::vector<HANDLE> garbage = {nullptr, INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(1),
-                                   reinterpret_cast<HANDLE>(0x123456), reinterpret_cast<HANDLE>(0x1000), &count};
+    std::vector<HANDLE> garbage = {nullptr,
+                                   INVALID_HANDLE_VALUE,
+                                   reinterpret_cast<HANDLE>(1),
+                                   reinterpret_cast<HANDLE>(0x123456),
+                                   reinterpret_cast<HANDLE>(0x1000),
+                                   &count};
     struct Misuse {
         const char* call;
         std::function<BOOL(HANDLE)> run;

@@ -91,8 +91,7 @@ TEST(QuickSortLimited, GivesUpAtTheDepthLimitOnOrderedInput) {
     EXPECT_EQ(QuickSortLimited(hundred.pointers.data(), 0, 99, 0, QuickSortDepthLimit), SortOutcome::Finished);
     EXPECT_EQ(hundred.Order(), InOrder(100));
     Names hundredOne(InOrder(101));
-    EXPECT_EQ(QuickSortLimited(hundredOne.pointers.data(), 0, 100, 0, QuickSortDepthLimit),
-              SortOutcome::Abandoned);
+    EXPECT_EQ(QuickSortLimited(hundredOne.pointers.data(), 0, 100, 0, QuickSortDepthLimit), SortOutcome::Abandoned);
     // The comb sort then finishes the job, whatever the quicksort left.
     CombSort(hundredOne.pointers.data(), 101);
     EXPECT_EQ(hundredOne.Order(), InOrder(101));

@@ -44,8 +44,12 @@ TEST(CopyDirectoryPart, EndsAfterTheLastSeparator) {
         const char* path;
         const char* directory;
     } cases[] = {
-        {"C:\\libs\\user32.lib", "C:\\libs\\"}, {"user32.lib", ""},      {"libs/user32.lib", "libs/"},
-        {"a/b\\c/*.lib", "a/b\\c/"},            {"C:user32.lib", ""},    {"/", "/"},
+        {"C:\\libs\\user32.lib", "C:\\libs\\"},
+        {"user32.lib", ""},
+        {"libs/user32.lib", "libs/"},
+        {"a/b\\c/*.lib", "a/b\\c/"},
+        {"C:user32.lib", ""},
+        {"/", "/"},
         {"", ""},
     };
     for (const Case& c : cases) {

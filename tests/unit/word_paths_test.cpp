@@ -25,7 +25,7 @@ namespace {
 // Two pages, the second one inaccessible: Place() puts a text so that its
 // NUL is the first page's last byte.
 class PageEnd {
-  public:
+public:
     PageEnd() {
         page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
         void* block = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -51,7 +51,7 @@ class PageEnd {
         return at;
     }
 
-  private:
+private:
     size_t page_ = 0;
     char* base_ = nullptr;
 };
@@ -124,8 +124,8 @@ TEST(WordPaths, SortOfManyNamesMatchesTheModelOrder) {
     std::mt19937 random(7);
     std::vector<std::string> names;
     for (int i = 0; i < 3000; ++i)
-        names.push_back("_CreateWindowStation" + std::to_string(random() % 500) + (random() % 2 ? "A" : "W") +
-                        "@" + std::to_string(4 * (random() % 13)));
+        names.push_back("_CreateWindowStation" + std::to_string(random() % 500) + (random() % 2 ? "A" : "W") + "@" +
+                        std::to_string(4 * (random() % 13)));
     names.push_back("_CreateWindowStation\x80");
     names.push_back("_CreateWindowStation");
     std::vector<char*> list;
@@ -169,15 +169,26 @@ TEST(WordPaths, StrEqualLengthAndBytesEqualAgreeWithTheByteModel) {
 
 TEST(WordPaths, FormatTextWritesNothingPastItsNulNorPastItsSlack) {
     PageEnd page;
-    std::vector<std::string> pieces = {"", "x", "1234567", "12345678", "123456789", "a%b", "%", "%%",
-                                       "0123456789abcdef%0123456789abcdef", "% PROTO %", "\x80\xff%\x01"};
+    std::vector<std::string> pieces = {"",
+                                       "x",
+                                       "1234567",
+                                       "12345678",
+                                       "123456789",
+                                       "a%b",
+                                       "%",
+                                       "%%",
+                                       "0123456789abcdef%0123456789abcdef",
+                                       "% PROTO %",
+                                       "\x80\xff%\x01"};
     for (const std::string& templ : pieces) {
         for (const std::string& arg : pieces) {
             std::string expected;
             int used = 0;
             for (char c : templ) {
-                if (c != '%') expected += c;
-                else if (used++ < 2) expected += arg;
+                if (c != '%')
+                    expected += c;
+                else if (used++ < 2)
+                    expected += arg;
             }
             char out[256];
             std::memset(out, '#', sizeof out);

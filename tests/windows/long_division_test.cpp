@@ -16,8 +16,8 @@ void ExpectLikeHardware(ULONGLONG dividend, ULONGLONG divisor) {
 constexpr ULONGLONG Max = ~0ull;
 
 TEST(LongDivision, EdgeValues) {
-    const ULONGLONG values[] = {0, 1, 2, 3, 7, 27, 0xFFFFFFFFull, 0x100000000ull, 0x100000001ull,
-                                1ull << 63, (1ull << 63) + 1, Max - 1, Max};
+    const ULONGLONG values[] = {
+        0, 1, 2, 3, 7, 27, 0xFFFFFFFFull, 0x100000000ull, 0x100000001ull, 1ull << 63, (1ull << 63) + 1, Max - 1, Max};
     for (ULONGLONG dividend : values)
         for (ULONGLONG divisor : values)
             if (divisor != 0) ExpectLikeHardware(dividend, divisor);
