@@ -23,24 +23,29 @@ constexpr char TemporaryEnd[] = ".tmp";
 // folder where nothing can be created, so the tries are bounded.
 constexpr DWORD TemporaryTries = 1000;
 
-// The path opened: the pattern's directory part, then the entry's name.
-TextBuffer PathBuffer;
-SIZE_T DirectoryLength;
-// The entry's name, then the output file's name.
-TextBuffer EntryName;
-// Console messages that carry a name or a path.
-TextBuffer ScratchBuffer;
-// The name of the temporary file the include text is written to first.
-TextBuffer TemporaryName;
+// What the driver keeps for the whole run; the buffers are reused for
+// every entry.
+struct Batch {
+    const ConversionSettings& Settings;
+    // The path opened: the pattern's directory part, then the entry's name.
+    TextBuffer PathBuffer;
+    SIZE_T DirectoryLength;
+    // The entry's name, then the output file's name.
+    TextBuffer EntryName;
+    // Console messages that carry a name or a path.
+    TextBuffer ScratchBuffer;
+    // The name of the temporary file the include text is written to first.
+    TextBuffer TemporaryName;
+};
 
-void WriteMessage(const char* templateText, const char* argument) {
-    ScratchBuffer.Length = 0;
-    AppendFormatted(ScratchBuffer, templateText, argument);
-    WriteConsoleText(ScratchBuffer.Data);
+void WriteMessage(TextBuffer& scratch, const char* templateText, const char* argument) {
+    scratch.Length = 0;
+    AppendFormatted(scratch, templateText, argument);
+    WriteConsoleText(scratch.Data);
 }
 
-[[noreturn]] void FailWithMessage(const char* templateText, const char* argument) {
-    WriteMessage(templateText, argument);
+[[noreturn]] void FailWithMessage(TextBuffer& scratch, const char* templateText, const char* argument) {
+    WriteMessage(scratch, templateText, argument);
     ExitProcess(static_cast<UINT>(ExitStatus::Failed));
 }
 
@@ -108,14 +113,14 @@ void AppendDecimal(TextBuffer& buffer, DWORD value) {
 
 // A file of this run's own next to the include file: CREATE_NEW takes a name
 // only while no file holds it, so no two runs ever share one.
-HANDLE CreateTemporaryFile(const char* includeName) {
+HANDLE CreateTemporaryFile(const char* includeName, TextBuffer& temporaryName) {
     for (DWORD attempt = 0; attempt < TemporaryTries; ++attempt) {
-        SetText(TemporaryName, includeName);
-        AppendText(TemporaryName, ".");
-        AppendDecimal(TemporaryName, attempt);
-        AppendText(TemporaryName, TemporaryEnd);
+        SetText(temporaryName, includeName);
+        AppendText(temporaryName, ".");
+        AppendDecimal(temporaryName, attempt);
+        AppendText(temporaryName, TemporaryEnd);
         HANDLE file =
-            CreateFileA(TemporaryName.Data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            CreateFileA(temporaryName.Data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
     }
     return INVALID_HANDLE_VALUE;
@@ -126,50 +131,51 @@ HANDLE CreateTemporaryFile(const char* includeName) {
 // one step. A library refused earlier, a full disk or two runs writing the
 // same include at once never leave a partial or mixed include file behind,
 // and on failure the old one stays as it was.
-bool WriteWholeFile(const char* name, const TextBuffer& text) {
-    HANDLE file = CreateTemporaryFile(name);
+bool WriteWholeFile(const char* name, const TextBuffer& text, TextBuffer& temporaryName) {
+    HANDLE file = CreateTemporaryFile(name, temporaryName);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool written = WriteAllBytes(file, text.Data, text.Length);
     written = CloseHandle(file) && written;
-    if (written && MoveFileExA(TemporaryName.Data, name, MOVEFILE_REPLACE_EXISTING)) return true;
-    DeleteFileA(TemporaryName.Data);
+    if (written && MoveFileExA(temporaryName.Data, name, MOVEFILE_REPLACE_EXISTING)) return true;
+    DeleteFileA(temporaryName.Data);
     return false;
 }
 
 // An include file is rarely longer than twice the table it comes from.
 constexpr SIZE_T OutputPerTableByte = 2;
 
-void BuildIncludeText(const LibraryImage& image, TextBuffer& output) {
+void BuildIncludeText(const LibraryImage& image, const ConversionSettings& settings, TextBuffer& output) {
     ReserveText(output, OutputPerTableByte * image.Size + OutputAreaStart);
     AppendText(output, HeaderLine);
     SymbolList symbols = ReadSymbolTable(image);
     if (symbols.Count > 0) {
         SortSymbols(symbols.Names, symbols.Count);
-        GenerateIncludeText(symbols, output);
+        GenerateIncludeText(symbols, settings, output);
     }
     FreeBlock(symbols.Names);
 }
 
 // One directory entry; false when a failure message was printed for it.
-bool ConvertEntry(const char* name) {
+bool ConvertEntry(Batch& batch, const char* name) {
     if (IsDotEntry(name)) return true;
-    PathBuffer.Length = DirectoryLength;
-    AppendText(PathBuffer, name);
-    SetText(EntryName, name);
-    WriteMessage("Processing %\r\n", EntryName.Data);
-    LibraryImage image = ReadLinkerMember(PathBuffer.Data);
+    batch.PathBuffer.Length = batch.DirectoryLength;
+    AppendText(batch.PathBuffer, name);
+    SetText(batch.EntryName, name);
+    WriteMessage(batch.ScratchBuffer, "Processing %\r\n", batch.EntryName.Data);
+    LibraryImage image = ReadLinkerMember(batch.PathBuffer.Data);
     if (!IsValidImportLibrary(image)) {
         FreeBlock(image.Bytes);
         WriteConsoleText("not a valid MS COFF import library\r\n");
         return false;
     }
-    if (!MakeOutputName(EntryName)) FailWithMessage("no file extension , %", PathBuffer.Data);
+    if (!MakeOutputName(batch.EntryName))
+        FailWithMessage(batch.ScratchBuffer, "no file extension , %", batch.PathBuffer.Data);
     TextBuffer output{};
-    BuildIncludeText(image, output);
+    BuildIncludeText(image, batch.Settings, output);
     FreeBlock(image.Bytes);
-    bool written = WriteWholeFile(EntryName.Data, output);
+    bool written = WriteWholeFile(batch.EntryName.Data, output, batch.TemporaryName);
     ReleaseText(output);
-    if (!written) WriteMessage("cannot write output file %\r\n", EntryName.Data);
+    if (!written) WriteMessage(batch.ScratchBuffer, "cannot write output file %\r\n", batch.EntryName.Data);
     return written;
 }
 
@@ -186,25 +192,27 @@ bool WriteAllBytes(HANDLE file, const char* bytes, SIZE_T length) {
     return true;
 }
 
-ExitStatus RunBatch(const char* pattern) {
+ExitStatus RunBatch(const char* pattern, const ConversionSettings& settings) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) FailRun("file(s) not found");
-    ReserveText(PathBuffer, StrLen(pattern));
-    CopyDirectoryPart(pattern, PathBuffer.Data);
-    DirectoryLength = PathBuffer.Length = StrLen(PathBuffer.Data);
+    Batch batch{settings, {}, 0, {}, {}, {}};
+    ReserveText(batch.PathBuffer, StrLen(pattern));
+    CopyDirectoryPart(batch.PathBuffer.Data, pattern);
+    batch.DirectoryLength = batch.PathBuffer.Length = StrLen(batch.PathBuffer.Data);
     ExitStatus status = ExitStatus::Converted;
     do {
-        if (!ConvertEntry(found.cFileName)) status = ExitStatus::Failed;
+        if (!ConvertEntry(batch, found.cFileName)) status = ExitStatus::Failed;
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return status;
 }
 
 void RunConverter(int count, const char* const* tokens) {
-    if (!ChooseSettings(count, tokens)) {
+    const ConversionSettings* settings = ChooseSettings(count, tokens);
+    if (settings == nullptr) {
         WriteConsoleText(UsageBanner);
         ExitProcess(static_cast<UINT>(ExitStatus::Usage));
     }
-    ExitProcess(static_cast<UINT>(RunBatch(tokens[1])));
+    ExitProcess(static_cast<UINT>(RunBatch(tokens[1], *settings)));
 }

@@ -1,11 +1,12 @@
 // Runs the conversion for every directory entry that matches the pattern.
 #pragma once
 
-#include "text.h"
+#include "run.h"
+#include "settings.h"
 
 // Converts every library the pattern matches and returns the run's exit
 // status. Ends the process itself on the failures that stop a run.
-ExitStatus RunBatch(const char* pattern);
+ExitStatus RunBatch(const char* pattern, const ConversionSettings& settings);
 
 // Writes every byte, in pieces that each fit WriteFile's 32-bit count;
 // false when a piece is not written whole.

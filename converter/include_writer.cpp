@@ -1,16 +1,10 @@
 #include "include_writer.h"
 
-#include "settings.h"
 #include "word_access.h"
 
 namespace {
 
-// Name buffers reused for every entry of every library.
-TextBuffer NameBuffer;
-TextBuffer NextNameBuffer;
-
 constexpr char EquTemplate[] = "% equ <%A>\r\n\r\n";
-constexpr char ExternProcTemplate[] = "EXTRN %:PROC\r\n";
 constexpr char AnsiBlockStart[] = "\r\nif ~ defined __UNICODE__\r\n   ";
 constexpr char UnicodeBlockStart[] = "\r\nif defined __UNICODE__\r\n   ";
 constexpr char BlockEnd[] = "end if\r\n\r\n";
@@ -28,29 +22,6 @@ const char* WithoutFirstChar(const TextBuffer& name) { return name.Length < 2 ? 
 
 const char* NameArgument(const TextBuffer& name, bool keepFirstChar) {
     return keepFirstChar ? name.Data : WithoutFirstChar(name);
-}
-
-// Every list is a prefix of the longest one: 'count' items take 7 * count
-// characters, of which the last comma gives way to the line end.
-constexpr int LongestList = 24;
-constexpr SIZE_T ItemLength = 7;
-constexpr char DwordItems[] =
-    ":DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,"
-    ":DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,";
-constexpr char QwordItems[] =
-    ":QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,"
-    ":QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,";
-static_assert(sizeof(DwordItems) == LongestList * ItemLength + 1, "24 items");
-static_assert(sizeof(QwordItems) == LongestList * ItemLength + 1, "24 items");
-
-// The count is at most 24: ParamCountFromDecoration reads two digits.
-SIZE_T BuildList(char* buffer, int count, const char* items) {
-    SIZE_T n = 0;
-    if (count > 0) {
-        CopyBytes(buffer + n, items, ItemLength * static_cast<SIZE_T>(count) - 1);
-        n += ItemLength * static_cast<SIZE_T>(count) - 1;
-    }
-    return n + StrCopy("\r\n", buffer + n);
 }
 
 constexpr SIZE_T PrefetchDistance = 8;
@@ -71,6 +42,15 @@ void AppendLine(TextBuffer& output, const char* templateText, Strings... argumen
     output.Length += FormatTextListWithSlack(output.Data + output.Length, templateText, list, sizeof...(arguments));
 }
 
+// What the generation loop carries from entry to entry: the run's row and
+// the BaseNames of the current and the following entry.
+struct Generation {
+    const ConversionSettings& Settings;
+    TextBuffer& Output;
+    TextBuffer NameBuffer;
+    TextBuffer NextNameBuffer;
+};
+
 // Of two equal neighbours the first gets no line, and a name gets none
 // when the next entry's BaseName is its own with one 'A' or 'W' added.
 // The split of the following entry, left in NextNameBuffer whole (its
@@ -81,13 +61,14 @@ struct NextSplit {
     SplitName Split;
 };
 
-bool IsSkipped(const char* entry, const char* next, NextSplit& following) {
+bool IsSkipped(Generation& g, const char* entry, const char* next, NextSplit& following) {
+    TextBuffer& NextNameBuffer = g.NextNameBuffer;
     if (StrEqualLength(entry, next) != 0) return true;
     following = NextSplit{true, SplitDecoration(next, NextNameBuffer)};
     char letter = LastChar(NextNameBuffer);
     if (!IsVariantLetter(letter)) return false;
     DropLastChar(NextNameBuffer);
-    bool skipped = SameNonEmptyText(NextNameBuffer.Data, NextNameBuffer.Length, NameBuffer.Data, NameBuffer.Length);
+    bool skipped = SameNonEmptyText(NextNameBuffer.Data, NextNameBuffer.Length, g.NameBuffer.Data, g.NameBuffer.Length);
     NextNameBuffer.Data[NextNameBuffer.Length++] = letter;
     NextNameBuffer.Data[NextNameBuffer.Length] = '\0';
     return skipped;
@@ -99,22 +80,22 @@ void SwapBuffers(TextBuffer& a, TextBuffer& b) {
     b = held;
 }
 
-void WritePrototypeLines(const SplitName& split, TextBuffer& output) {
-    bool keepFirstChar = Settings.KeepFirstChar;
+void WritePrototypeLines(Generation& g, const SplitName& split) {
+    const ConversionSettings& settings = g.Settings;
+    TextBuffer& NameBuffer = g.NameBuffer;
+    TextBuffer& output = g.Output;
+    bool keepFirstChar = settings.KeepFirstChar;
     ReserveLines(output, NameBuffer.Length, 0);
     if (split.DecorationDigits == nullptr) {
-        if (Settings.Mode == OutputMode::Lzasm)
-            AppendLine(output, ExternProcTemplate, WithoutFirstChar(NameBuffer));
-        else
-            AppendLine(output, Settings.VarargTemplate, NameArgument(NameBuffer, keepFirstChar));
+        AppendLine(output, settings.VarargTemplate, NameArgument(NameBuffer, keepFirstChar));
     } else {
         int count = ParamCountFromDecoration(split.DecorationDigits);
         if (count < 0) return;
-        char list[ParamListCapacity + 1];
-        Settings.ParamListBuilder(list, count);
-        AppendLine(output, Settings.LineTemplate, NameArgument(NameBuffer, keepFirstChar), list);
+        char list[ParamListCapacity];
+        settings.ParamListBuilder(list, count);
+        AppendLine(output, settings.LineTemplate, NameArgument(NameBuffer, keepFirstChar), list);
     }
-    if (LastChar(NameBuffer) == Settings.PreferredLetter) {
+    if (LastChar(NameBuffer) == settings.PreferredLetter) {
         DropLastChar(NameBuffer);
         const char* generic = NameArgument(NameBuffer, keepFirstChar);
         AppendLine(output, EquTemplate, generic, generic);
@@ -155,10 +136,8 @@ int ParamCountFromDecoration(const char* digits) {
     return value / 4;
 }
 
-SIZE_T BuildDwordList(char* buffer, int count) { return BuildList(buffer, count, DwordItems); }
-SIZE_T BuildQwordList(char* buffer, int count) { return BuildList(buffer, count, QwordItems); }
-
-void GenerateIncludeText(const SymbolList& symbols, TextBuffer& output) {
+void GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& settings, TextBuffer& output) {
+    Generation g{settings, output, {}, {}};
     NextSplit following{false, SplitName{0, nullptr}};
     for (SIZE_T i = 0; i < symbols.Count; ++i) {
         // The sorted names lie scattered over the library's bytes: ask early
@@ -167,49 +146,52 @@ void GenerateIncludeText(const SymbolList& symbols, TextBuffer& output) {
         const char* entry = symbols.Names[i];
         SplitName split;
         if (following.Ready) {
-            SwapBuffers(NameBuffer, NextNameBuffer);  // NextNameBuffer holds this entry's split
+            SwapBuffers(g.NameBuffer, g.NextNameBuffer);  // NextNameBuffer holds this entry's split
             split = following.Split;
         } else {
-            split = SplitDecoration(entry, NameBuffer);
+            split = SplitDecoration(entry, g.NameBuffer);
         }
         following.Ready = false;
-        if (i + 1 < symbols.Count && IsSkipped(entry, symbols.Names[i + 1], following)) continue;
-        switch (Settings.Mode) {
+        if (i + 1 < symbols.Count && IsSkipped(g, entry, symbols.Names[i + 1], following)) continue;
+        switch (settings.Mode) {
         case OutputMode::Prototypes:
         case OutputMode::StdcallPrototypes:
         case OutputMode::Lzasm:
-            WritePrototypeLines(split, output);
+            WritePrototypeLines(g, split);
             break;
         case OutputMode::FasmBothCharsets:
         case OutputMode::Solasm:
         case OutputMode::FasmOneCharset:
-            WriteDefinitionLines(entry, NameBuffer, output);
+            WriteDefinitionLines(settings, entry, g.NameBuffer, output);
             break;
         }
     }
+    ReleaseText(g.NameBuffer);
+    ReleaseText(g.NextNameBuffer);
 }
 
-void WriteDefinitionLines(const char* entry, TextBuffer& baseName, TextBuffer& output) {
+void WriteDefinitionLines(const ConversionSettings& settings, const char* entry, TextBuffer& baseName,
+                          TextBuffer& output) {
     char marker = LastChar(baseName);
-    if (Settings.Mode == OutputMode::FasmOneCharset && marker == OtherLetter(Settings.PreferredLetter)) return;
+    if (settings.Mode == OutputMode::FasmOneCharset && marker == OtherLetter(settings.PreferredLetter)) return;
     ReserveLines(output, baseName.Length, StrLen(entry));
     if (IsVariantLetter(marker))
         DropLastChar(baseName);
     else
         marker = '\0';
-    switch (Settings.Mode) {
+    switch (settings.Mode) {
     case OutputMode::FasmBothCharsets:
         if (marker == 'A') AppendLine(output, "%", AnsiBlockStart);
         if (marker == 'W') AppendLine(output, "%", UnicodeBlockStart);
-        AppendLine(output, Settings.LineTemplate, entry, WithoutFirstChar(baseName));
+        AppendLine(output, settings.LineTemplate, entry, WithoutFirstChar(baseName));
         if (marker != '\0') AppendLine(output, "%", BlockEnd);
         break;
     case OutputMode::FasmOneCharset:
-        AppendLine(output, Settings.LineTemplate, entry, WithoutFirstChar(baseName));
+        AppendLine(output, settings.LineTemplate, entry, WithoutFirstChar(baseName));
         break;
     default:  // SOLASM: a 'W' stays in the alias name, an 'A' does not
         if (marker == 'W') AppendText(baseName, "W");
-        AppendLine(output, Settings.LineTemplate, WithoutFirstChar(baseName), entry);
+        AppendLine(output, settings.LineTemplate, WithoutFirstChar(baseName), entry);
         break;
     }
 }

@@ -2,7 +2,8 @@
 #pragma once
 
 #include "library_reader.h"
-#include "text.h"
+#include "settings.h"
+#include "text_buffer.h"
 
 // An entry split at its stdcall decoration. BaseName (copied into the
 // buffer) is the entry up to the first '@' that is not its first character.
@@ -17,16 +18,10 @@ SplitName SplitDecoration(const char* entry, TextBuffer& buffer);
 // the decoration is not usable.
 int ParamCountFromDecoration(const char* digits);
 
-// ":DWORD," (or ":QWORD,") 'count' times, the last comma turned into
-// "\r\n"; "\r\n" alone for no parameters. Returns the length.
-SIZE_T BuildDwordList(char* buffer, int count);
-SIZE_T BuildQwordList(char* buffer, int count);
-// Room a parameter list can need: 24 parameters at most (from "99").
-constexpr SIZE_T ParamListCapacity = 24 * 7 + 2;
-
 // Appends the lines of every entry that passes the skip rules to 'output',
 // in the shapes that the run's settings select.
-void GenerateIncludeText(const SymbolList& symbols, TextBuffer& output);
+void GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& settings, TextBuffer& output);
 
 // The FASM and SOLASM lines of one entry; 'baseName' holds its BaseName.
-void WriteDefinitionLines(const char* entry, TextBuffer& baseName, TextBuffer& output);
+void WriteDefinitionLines(const ConversionSettings& settings, const char* entry, TextBuffer& baseName,
+                          TextBuffer& output);

@@ -1,5 +1,6 @@
 #include "library_reader.h"
 
+#include "run.h"
 #include "text.h"
 #include "word_access.h"
 

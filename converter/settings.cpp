@@ -1,9 +1,7 @@
 #include "settings.h"
 
-#include "include_writer.h"
+#include "run.h"
 #include "text.h"
-
-ConversionSettings Settings;
 
 const char UsageBanner[] =
     "MS COFF import library to FASM \\ JWASM \\ HJWASM \\ LZASM \\ MASM \\ POASM \\ SOLASM include file converter\r\n"
@@ -27,47 +25,27 @@ const char UsageBanner[] =
 
 namespace {
 
-constexpr char DefaultLineTemplate[] = "% PROTO %";
-constexpr char DefaultVarargTemplate[] = "% PROTO C :VARARG\r\n";
-constexpr char Vararg64Template[] = "% PROTO :VARARG\r\n";
 constexpr char FasmDirectTemplate[] = "EXTRNDEF '__imp_%',%\r\n";
 constexpr char FasmIndirectTemplate[] = "EXTERNDEF '%',%\r\n";
-static_assert(sizeof(DefaultVarargTemplate) <= VarargTemplateSlot, "vararg template fits its slot");
-static_assert(sizeof(Vararg64Template) <= VarargTemplateSlot, "vararg template fits its slot");
+constexpr char Vararg32Template[] = "% PROTO C :VARARG\r\n";
+constexpr char Vararg64Template[] = "% PROTO :VARARG\r\n";
 
-// One row of the switch table; null or zero fields keep the default.
-struct SwitchRow {
-    char Text[5];
-    OutputMode Mode;
-    const char* LineTemplate;
-    bool Vararg64;
-    bool QwordList;
-    char PreferredLetter;
-    bool KeepFirstChar;
+// The first row serves a call without a switch. The FASM and SOLASM lines
+// use no parameter list and no vararg line.
+constexpr ConversionSettings SwitchTable[] = {
+    {"", OutputMode::Prototypes, "% PROTO %", Vararg32Template, BuildDwordList, 'A', false},
+    {"-s", OutputMode::StdcallPrototypes, "% PROTO STDCALL %", Vararg32Template, BuildDwordList, 'A', false},
+    {"-p64", OutputMode::Prototypes, "% PROTO %", Vararg64Template, BuildQwordList, 'A', false},
+    {"-l64", OutputMode::Prototypes, "% PROTO %", Vararg64Template, BuildQwordList, 'A', true},
+    {"-fd", OutputMode::FasmBothCharsets, FasmDirectTemplate, nullptr, nullptr, 'A', false},
+    {"-fi", OutputMode::FasmBothCharsets, FasmIndirectTemplate, nullptr, nullptr, 'A', false},
+    {"-lz", OutputMode::Lzasm, "PROCDESC % %", "EXTRN %:PROC\r\n", BuildDwordList, 'A', false},
+    {"-so", OutputMode::Solasm, "extern % alias %\r\n", nullptr, nullptr, 'A', false},
+    {"-fda", OutputMode::FasmOneCharset, FasmDirectTemplate, nullptr, nullptr, 'A', false},
+    {"-fdu", OutputMode::FasmOneCharset, FasmDirectTemplate, nullptr, nullptr, 'W', false},
+    {"-fia", OutputMode::FasmOneCharset, FasmIndirectTemplate, nullptr, nullptr, 'A', false},
+    {"-fiu", OutputMode::FasmOneCharset, FasmIndirectTemplate, nullptr, nullptr, 'W', false},
 };
-
-constexpr SwitchRow SwitchTable[] = {
-    {"-s", OutputMode::StdcallPrototypes, "% PROTO STDCALL %", false, false, 0, false},
-    {"-p64", OutputMode::Prototypes, nullptr, true, true, 0, false},
-    {"-l64", OutputMode::Prototypes, nullptr, true, true, 0, true},
-    {"-fd", OutputMode::FasmBothCharsets, FasmDirectTemplate, false, false, 0, false},
-    {"-fi", OutputMode::FasmBothCharsets, FasmIndirectTemplate, false, false, 0, false},
-    {"-lz", OutputMode::Lzasm, "PROCDESC % %", false, false, 0, false},
-    {"-so", OutputMode::Solasm, "extern % alias %\r\n", false, false, 0, false},
-    {"-fda", OutputMode::FasmOneCharset, FasmDirectTemplate, false, false, 0, false},
-    {"-fdu", OutputMode::FasmOneCharset, FasmDirectTemplate, false, false, 'W', false},
-    {"-fia", OutputMode::FasmOneCharset, FasmIndirectTemplate, false, false, 0, false},
-    {"-fiu", OutputMode::FasmOneCharset, FasmIndirectTemplate, false, false, 'W', false},
-};
-
-void SetDefaults() {
-    Settings.Mode = OutputMode::Prototypes;
-    Settings.LineTemplate = DefaultLineTemplate;
-    StrCopy(DefaultVarargTemplate, Settings.VarargTemplate);
-    Settings.ParamListBuilder = BuildDwordList;
-    Settings.PreferredLetter = 'A';
-    Settings.KeepFirstChar = false;
-}
 
 // Both texts padded with NULs to four bytes, compared on those four bytes:
 // short switches must match exactly, four-character ones match any token
@@ -83,30 +61,16 @@ bool MatchesSwitch(const char* token, const char* switchText) {
     return true;
 }
 
-void ApplySwitch(const SwitchRow& row) {
-    Settings.Mode = row.Mode;
-    if (row.LineTemplate != nullptr) Settings.LineTemplate = row.LineTemplate;
-    if (row.Vararg64) StrCopy(Vararg64Template, Settings.VarargTemplate);
-    if (row.QwordList) Settings.ParamListBuilder = BuildQwordList;
-    if (row.PreferredLetter != 0) Settings.PreferredLetter = row.PreferredLetter;
-    Settings.KeepFirstChar = row.KeepFirstChar;
-}
-
 bool IsSeparator(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-bool ChooseSettings(int count, const char* const* tokens) {
-    SetDefaults();
-    if (count == 2) return true;
-    if (count != 3) return false;
-    for (const SwitchRow& row : SwitchTable) {
-        if (MatchesSwitch(tokens[2], row.Text)) {
-            ApplySwitch(row);
-            return true;
-        }
-    }
-    return false;
+const ConversionSettings* ChooseSettings(int count, const char* const* tokens) {
+    if (count == 2) return &SwitchTable[0];
+    if (count != 3) return nullptr;
+    for (const ConversionSettings& row : SwitchTable)
+        if (row.SwitchText[0] != '\0' && MatchesSwitch(tokens[2], row.SwitchText)) return &row;
+    return nullptr;
 }
 
 int ParseCommandLineText(const char* commandLine, ArgumentTable& table) {

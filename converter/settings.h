@@ -1,7 +1,8 @@
-// The command line and the run-wide conversion settings it selects.
+// The command line, and the conversion settings that its switch selects:
+// one constant row per switch.
 #pragma once
 
-#include "win32.h"
+#include "param_list.h"
 
 // Which family of lines the run writes.
 enum class OutputMode : int {
@@ -13,24 +14,20 @@ enum class OutputMode : int {
     FasmOneCharset = 5,     // FASM definitions for one character set
 };
 
-// Writes the parameter list for 'count' parameters, ending in "\r\n", and
-// returns its length.
-typedef SIZE_T (*ParamListBuilderFn)(char* buffer, int count);
-
-constexpr SIZE_T VarargTemplateSlot = 20;
-
+// Everything a switch decides: a row of the switch table.
 struct ConversionSettings {
+    char SwitchText[5];  // empty for the row of a call without a switch
     OutputMode Mode;
+    // The main line of an entry, and the line of an undecorated entry in the
+    // prototype families ("% PROTO C :VARARG\r\n", LZASM's EXTRN line).
     const char* LineTemplate;
-    char VarargTemplate[VarargTemplateSlot];
+    const char* VarargTemplate;
     ParamListBuilderFn ParamListBuilder;
     char PreferredLetter;  // 'A' or 'W', the variant the run prefers; see OtherLetter
     // Names keep their first character where the lines honour it (-l64);
     // otherwise they lose it, the leading '_' of 32-bit names.
     bool KeepFirstChar;
 };
-
-extern ConversionSettings Settings;
 
 // 'A' ^ 'W' is 0x16, so one exclusive-or turns either letter into the other.
 constexpr char OtherLetter(char preferred) { return static_cast<char>(preferred ^ 0x16); }
@@ -48,9 +45,9 @@ int ParseCommandLineText(const char* commandLine, ArgumentTable& table);
 // The same on the process's command line (GetCommandLineA).
 int ParseCommandLine(ArgumentTable& table);
 
-// Resets the settings to the defaults, then applies the switch of a
-// three-token call. Returns false when the call needs the usage banner:
-// a count other than 2 or 3, or a switch that no row matches.
-bool ChooseSettings(int count, const char* const* tokens);
+// The row for a call of 'count' tokens: the defaults for two, the switch's
+// row for three. Null when the call needs the usage banner: a count other
+// than 2 or 3, or a switch that no row matches.
+const ConversionSettings* ChooseSettings(int count, const char* const* tokens);
 
 extern const char UsageBanner[];

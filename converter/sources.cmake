@@ -3,6 +3,9 @@
 # adds its own entry routine, entry_linux.cpp or entry_windows.cpp.
 set(CARVEX_CONVERTER_SOURCES
   text.cpp
+  text_buffer.cpp
+  run.cpp
+  param_list.cpp
   settings.cpp
   library_reader.cpp
   symbol_sort.cpp

@@ -32,13 +32,11 @@ SIZE_T StrLen(const char* text) {
     return static_cast<SIZE_T>(p - text);
 }
 
-SIZE_T StrCopy(const char* source, char* destination) {
+SIZE_T StrCopy(char* destination, const char* source) {
     SIZE_T n = 0;
     while ((destination[n] = source[n]) != '\0') ++n;
     return n;
 }
-
-void StrAppend(char* destination, const char* source) { StrCopy(source, destination + StrLen(destination)); }
 
 SIZE_T StrEqualLength(const char* a, const char* b) {
     SIZE_T n = MismatchOrEnd(a, b);
@@ -58,7 +56,7 @@ bool SameNonEmptyText(const char* a, SIZE_T aLength, const char* b, SIZE_T bLeng
     return aLength != 0 && aLength == bLength && BytesEqual(a, b, aLength);
 }
 
-void CopyDirectoryPart(const char* path, char* destination) {
+void CopyDirectoryPart(char* destination, const char* path) {
     SIZE_T end = 0;
     for (SIZE_T i = 0; (destination[i] = path[i]) != '\0'; ++i)
         if (path[i] == '\\' || path[i] == '/') end = i + 1;
@@ -147,56 +145,10 @@ SIZE_T FormattedLength(const char* templateText, const char* const* arguments, S
     return n;
 }
 
-void FailRun(const char* message) {
-    WriteConsoleText(message);
-    ExitProcess(static_cast<UINT>(ExitStatus::Failed));
-}
-
-void* AllocateOrFail(SIZE_T bytes) {
-    HANDLE heap = GetProcessHeap();
-    void* block = heap != nullptr ? HeapAlloc(heap, HEAP_ZERO_MEMORY, bytes) : nullptr;
-    if (block == nullptr) FailRun("memory allocation failure");
-    return block;
-}
-
-void FreeBlock(void* block) {
-    if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
-}
-
 void CopyBytes(void* destination, const void* source, SIZE_T count) {
     char* to = static_cast<char*>(destination);
     const char* from = static_cast<const char*>(source);
     SIZE_T i = 0;
     for (; i + 8 <= count; i += 8) StoreQword(to + i, LoadQword(from + i));
     for (; i < count; ++i) to[i] = from[i];
-}
-
-void ReserveText(TextBuffer& buffer, SIZE_T extra) {
-    constexpr SIZE_T Largest = ~static_cast<SIZE_T>(0) / 2;
-    if (extra >= Largest - buffer.Length) FailRun("memory allocation failure");
-    SIZE_T needed = buffer.Length + extra + 1;
-    if (needed <= buffer.Capacity) return;
-    SIZE_T capacity = buffer.Capacity < 256 ? 256 : buffer.Capacity;
-    while (capacity < needed) capacity *= 2;
-    char* grown = static_cast<char*>(AllocateOrFail(capacity));
-    if (buffer.Data != nullptr) CopyBytes(grown, buffer.Data, buffer.Length + 1);
-    FreeBlock(buffer.Data);
-    buffer.Data = grown;
-    buffer.Capacity = capacity;
-}
-
-void ReleaseText(TextBuffer& buffer) {
-    FreeBlock(buffer.Data);
-    buffer = TextBuffer{};
-}
-
-void SetText(TextBuffer& buffer, const char* text) {
-    buffer.Length = 0;
-    AppendText(buffer, text);
-}
-
-void AppendText(TextBuffer& buffer, const char* text) {
-    SIZE_T length = StrLen(text);
-    ReserveText(buffer, length);
-    buffer.Length += StrCopy(text, buffer.Data + buffer.Length);
 }

@@ -30,12 +30,13 @@ LibraryImage CopyImage(const uint8_t* data, size_t size) {
 
 void Convert(const uint8_t* data, size_t size, const std::string& switchText) {
     const char* tokens[] = {"carvex", "x.lib", switchText.c_str()};
-    if (!ChooseSettings(switchText.empty() ? 2 : 3, tokens)) __builtin_trap();
+    const ConversionSettings* settings = ChooseSettings(switchText.empty() ? 2 : 3, tokens);
+    if (settings == nullptr) __builtin_trap();
     LibraryImage image = CopyImage(data, size);
     SymbolList symbols = ReadSymbolTable(image);
     SortSymbols(symbols.Names, symbols.Count);
     TextBuffer output{};
-    GenerateIncludeText(symbols, output);
+    GenerateIncludeText(symbols, *settings, output);
     ReleaseText(output);
     FreeBlock(symbols.Names);
     FreeBlock(image.Bytes);

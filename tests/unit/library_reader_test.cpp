@@ -5,7 +5,7 @@
 
 #include "library_reader.h"
 #include "test_archives.h"
-#include "text.h"
+#include "run.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "banner_switches.h"
 #include "settings.h"
-#include "text.h"
+#include "run.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ namespace {
 
 bool Accepted(const std::string& token) {
     const char* tokens[] = {"carvex", "x.lib", token.c_str()};
-    return ChooseSettings(3, tokens);
+    return ChooseSettings(3, tokens) != nullptr;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "text.h"
+#include "text_buffer.h"
 
 TEST(FormatText, FillsPlaceholdersInOrderAndReturnsTheLength) {
     char out[128];
@@ -55,7 +56,7 @@ TEST(CopyDirectoryPart, EndsAfterTheLastSeparator) {
     for (const Case& c : cases) {
         char out[64];
         std::memset(out, 'x', sizeof out);
-        CopyDirectoryPart(c.path, out);
+        CopyDirectoryPart(out, c.path);
         EXPECT_STREQ(out, c.directory) << c.path;
     }
 }
@@ -74,14 +75,12 @@ TEST(StrLen, MatchesAPlainLoopAtEveryLengthAndAlignment) {
     EXPECT_EQ(StrLen(high), 5u);
 }
 
-TEST(StrCopyAndAppend, CopyWithTheTerminator) {
-    char out[32] = "abc";
-    EXPECT_EQ(StrCopy("hello", out), 5u);
-    EXPECT_STREQ(out, "hello");
-    StrAppend(out, ", world");
-    EXPECT_STREQ(out, "hello, world");
-    StrAppend(out, "");
-    EXPECT_STREQ(out, "hello, world");
+TEST(StrCopy, CopiesWithTheTerminator) {
+    char out[32] = "abcdefg";
+    EXPECT_EQ(StrCopy(out, "hello"), 5u);
+    EXPECT_EQ(std::string(out, 7), std::string("hello\0g", 7));
+    EXPECT_EQ(StrCopy(out, ""), 0u);
+    EXPECT_EQ(out[0], '\0');
 }
 
 TEST(TextBuffer, GrowsToHoldAnyTextAndKeepsWhatItHeld) {

@@ -18,6 +18,7 @@
 #include "library_reader.h"
 #include "symbol_sort.h"
 #include "test_archives.h"
+#include "run.h"
 #include "text.h"
 
 namespace {
