@@ -24,7 +24,7 @@ enum Order { InOrder = 0, Reversed = 1, Shuffled = 2 };
 
 struct NameSet {
     std::vector<std::string> text;  // owns the bytes
-    std::vector<char*> list;        // what the converter sees
+    std::vector<SymbolName> list;   // what the converter sees
 };
 
 NameSet MakeNames(size_t count, Order order) {
@@ -41,8 +41,11 @@ NameSet MakeNames(size_t count, Order order) {
             for (int copy = 0; copy < 2 && set.text.size() < count; ++copy)
                 set.text.push_back(std::string(base) + letter + "@" + std::to_string(size));
     }
-    for (std::string& name : set.text) set.list.push_back(name.data());
-    std::sort(set.list.begin(), set.list.end(), [](const char* a, const char* b) { return CompareSymbols(a, b) < 0; });
+    for (std::string& name : set.text) {
+        TextSpan span{name.c_str(), name.size()};
+        set.list.push_back(SymbolName{OrderKeyOf(span), span});
+    }
+    std::sort(set.list.begin(), set.list.end(), SymbolLess);
     if (order == Reversed) std::reverse(set.list.begin(), set.list.end());
     if (order == Shuffled) std::shuffle(set.list.begin(), set.list.end(), random);
     return set;
@@ -57,11 +60,11 @@ const ConversionSettings& DefaultSettings() {
     return *ChooseSettings(2, tokens);
 }
 
-// Each iteration sorts a fresh copy of the list; copying the pointers costs
+// Each iteration sorts a fresh copy of the list; copying the entries costs
 // a few percent of the smallest sort and nothing measurable of the others.
 void BM_SortSymbols(benchmark::State& state) {
     NameSet names = MakeNames(static_cast<size_t>(state.range(0)), static_cast<Order>(state.range(1)));
-    std::vector<char*> work(names.list.size());
+    std::vector<SymbolName> work(names.list.size());
     for (auto _ : state) {
         std::copy(names.list.begin(), names.list.end(), work.begin());
         SortSymbols(work.data(), work.size());

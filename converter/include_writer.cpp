@@ -4,27 +4,33 @@
 
 namespace {
 
-constexpr char EquTemplate[] = "% equ <%A>\r\n\r\n";
-constexpr char AnsiBlockStart[] = "\r\nif ~ defined __UNICODE__\r\n   ";
-constexpr char UnicodeBlockStart[] = "\r\nif defined __UNICODE__\r\n   ";
-constexpr char BlockEnd[] = "end if\r\n\r\n";
+// The templates and pieces, padded for the line builder's word paths.
+constexpr PaddedText EquTemplate("% equ <%A>\r\n\r\n");
+constexpr PaddedText AnsiBlockStart("\r\nif ~ defined __UNICODE__\r\n   ");
+constexpr PaddedText UnicodeBlockStart("\r\nif defined __UNICODE__\r\n   ");
+constexpr PaddedText BlockEnd("end if\r\n\r\n");
+constexpr PaddedText OnePiece("%");
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsVariantLetter(char c) { return c == 'A' || c == 'W'; }
 
-char LastChar(const TextBuffer& name) { return name.Length == 0 ? '\0' : name.Data[name.Length - 1]; }
+char LastChar(TextSpan name) { return name.Length == 0 ? '\0' : name.Data[name.Length - 1]; }
 
-void DropLastChar(TextBuffer& name) { name.Data[--name.Length] = '\0'; }
+TextSpan WithoutLastChar(TextSpan name) { return TextSpan{name.Data, name.Length - 1}; }
 
 // The name from its second character on: in 32-bit libraries every cdecl
 // and stdcall name begins with an underscore, which this drops.
-const char* WithoutFirstChar(const TextBuffer& name) { return name.Length < 2 ? "" : name.Data + 1; }
-
-const char* NameArgument(const TextBuffer& name, bool keepFirstChar) {
-    return keepFirstChar ? name.Data : WithoutFirstChar(name);
+TextSpan WithoutFirstChar(TextSpan name) {
+    return name.Length < 2 ? NoText.Span() : TextSpan{name.Data + 1, name.Length - 1};
 }
 
-constexpr SIZE_T PrefetchDistance = 8;
+TextSpan NameArgument(TextSpan name, bool keepFirstChar) { return keepFirstChar ? name : WithoutFirstChar(name); }
+
+// Of two equal neighbours the first gets no line, and a name gets none when
+// the next entry's BaseName is its own with one 'A' or 'W' added.
+bool IsVariantOf(TextSpan nextBase, TextSpan base) {
+    return IsVariantLetter(LastChar(nextBase)) && SameNonEmptyText(WithoutLastChar(nextBase), base);
+}
 
 // Room for every line of one entry: the templates, at most three copies of
 // the BaseName, the entry itself and the longest parameter list.
@@ -36,162 +42,109 @@ void ReserveLines(TextBuffer& output, SIZE_T baseLength, SIZE_T entryLength) {
 }
 
 // Appends one line; the room, with the formatter's slack, was reserved by ReserveLines.
-template <typename... Strings>
-void AppendLine(TextBuffer& output, const char* templateText, Strings... arguments) {
-    const char* list[sizeof...(arguments) + 1] = {arguments..., nullptr};
+template <typename... Spans>
+void AppendLine(TextBuffer& output, TextSpan templateText, Spans... arguments) {
+    const TextSpan list[sizeof...(arguments) + 1] = {arguments..., NoText.Span()};
     output.Length += FormatTextListWithSlack(output.Data + output.Length, templateText, list, sizeof...(arguments));
 }
 
-// What the generation loop carries from entry to entry: the run's row and
-// the BaseNames of the current and the following entry.
-struct Generation {
-    const ConversionSettings& Settings;
-    TextBuffer& Output;
-    TextBuffer NameBuffer;
-    TextBuffer NextNameBuffer;
-};
-
-// Of two equal neighbours the first gets no line, and a name gets none
-// when the next entry's BaseName is its own with one 'A' or 'W' added.
-// The split of the following entry, left in NextNameBuffer whole (its
-// variant letter put back after the comparison), so that the next round
-// takes it over instead of splitting the same entry again.
-struct NextSplit {
-    bool Ready;
-    SplitName Split;
-};
-
-bool IsSkipped(Generation& g, const char* entry, const char* next, NextSplit& following) {
-    TextBuffer& NextNameBuffer = g.NextNameBuffer;
-    if (StrEqualLength(entry, next) != 0) return true;
-    following = NextSplit{true, SplitDecoration(next, NextNameBuffer)};
-    char letter = LastChar(NextNameBuffer);
-    if (!IsVariantLetter(letter)) return false;
-    DropLastChar(NextNameBuffer);
-    bool skipped = SameNonEmptyText(NextNameBuffer.Data, NextNameBuffer.Length, g.NameBuffer.Data, g.NameBuffer.Length);
-    NextNameBuffer.Data[NextNameBuffer.Length++] = letter;
-    NextNameBuffer.Data[NextNameBuffer.Length] = '\0';
-    return skipped;
-}
-
-void SwapBuffers(TextBuffer& a, TextBuffer& b) {
-    TextBuffer held = a;
-    a = b;
-    b = held;
-}
-
-void WritePrototypeLines(Generation& g, const SplitName& split) {
-    const ConversionSettings& settings = g.Settings;
-    TextBuffer& NameBuffer = g.NameBuffer;
-    TextBuffer& output = g.Output;
+// PROTO, PROTO STDCALL and LZASM lines: the prototype (or the vararg line of
+// an undecorated entry), then the generic name of a preferred variant.
+void WritePrototypeLines(const ConversionSettings& settings, const SplitName& split, TextBuffer& output) {
+    TextSpan base = split.BaseName;
     bool keepFirstChar = settings.KeepFirstChar;
-    ReserveLines(output, NameBuffer.Length, 0);
-    if (split.DecorationDigits == nullptr) {
-        AppendLine(output, settings.VarargTemplate, NameArgument(NameBuffer, keepFirstChar));
+    ReserveLines(output, base.Length, 0);
+    if (!split.Decorated) {
+        AppendLine(output, settings.VarargTemplate, NameArgument(base, keepFirstChar));
     } else {
         int count = ParamCountFromDecoration(split.DecorationDigits);
         if (count < 0) return;
-        char list[ParamListCapacity];
-        settings.ParamListBuilder(list, count);
-        AppendLine(output, settings.LineTemplate, NameArgument(NameBuffer, keepFirstChar), list);
+        char list[ParamListCapacity + ReadSlack];
+        SIZE_T listLength = settings.ParamListBuilder(list, count);
+        AppendLine(output, settings.LineTemplate, NameArgument(base, keepFirstChar), TextSpan{list, listLength});
     }
-    if (LastChar(NameBuffer) == settings.PreferredLetter) {
-        DropLastChar(NameBuffer);
-        const char* generic = NameArgument(NameBuffer, keepFirstChar);
-        AppendLine(output, EquTemplate, generic, generic);
+    if (LastChar(base) == settings.PreferredLetter) {
+        TextSpan generic = NameArgument(WithoutLastChar(base), keepFirstChar);
+        AppendLine(output, EquTemplate.Span(), generic, generic);
     }
 }
+
+// FASM and SOLASM lines: each binds the name a programmer writes, G (the
+// BaseName without a final 'A' or 'W', from its second character), to the
+// library symbol itself.
+void WriteDefinitionLines(const ConversionSettings& settings, TextSpan entry, TextSpan base, TextBuffer& output) {
+    char marker = LastChar(base);
+    if (settings.Mode == OutputMode::FasmOneCharset && marker == OtherLetter(settings.PreferredLetter)) return;
+    ReserveLines(output, base.Length, entry.Length);
+    if (!IsVariantLetter(marker)) marker = '\0';
+    TextSpan generic = WithoutFirstChar(marker != '\0' ? WithoutLastChar(base) : base);
+    if (settings.Mode == OutputMode::Solasm) {
+        // A 'W' stays in the alias name, an 'A' does not.
+        AppendLine(output, settings.LineTemplate, marker == 'W' ? WithoutFirstChar(base) : generic, entry);
+        return;
+    }
+    bool block = settings.Mode == OutputMode::FasmBothCharsets && marker != '\0';
+    if (block) AppendLine(output, OnePiece.Span(), marker == 'A' ? AnsiBlockStart.Span() : UnicodeBlockStart.Span());
+    AppendLine(output, settings.LineTemplate, entry, generic);
+    if (block) AppendLine(output, OnePiece.Span(), BlockEnd.Span());
+}
+
+void WriteEntryLines(const ConversionSettings& settings, TextSpan entry, const SplitName& split, TextBuffer& output) {
+    switch (settings.Mode) {
+    case OutputMode::Prototypes:
+    case OutputMode::StdcallPrototypes:
+    case OutputMode::Lzasm:
+        WritePrototypeLines(settings, split, output);
+        return;
+    case OutputMode::FasmBothCharsets:
+    case OutputMode::FasmOneCharset:
+    case OutputMode::Solasm:
+        WriteDefinitionLines(settings, entry, split.BaseName, output);
+        return;
+    }
+}
+
+// The sorted names lie scattered over the library's bytes: the loop asks
+// early for the one this many entries ahead.
+constexpr SIZE_T PrefetchDistance = 8;
 
 }  // namespace
 
-SplitName SplitDecoration(const char* entry, TextBuffer& buffer) {
-    SIZE_T base = 0;
-    if (entry[0] != '\0') ++base;  // an '@' in first place is part of the name
-    // Eight bytes at a time up to the word that holds the '@' or the NUL.
-    while (QwordFitsInPage(entry + base)) {
-        ULONGLONG word = LoadQword(entry + base);
-        ULONGLONG marks = ZeroBytes(word) | ZeroBytes(word ^ RepeatedByte('@'));
-        if (marks != 0) {
-            base += LowestMarkedByte(marks);
-            break;
-        }
-        base += 8;
-    }
-    while (entry[base] != '\0' && entry[base] != '@') ++base;
-    buffer.Length = 0;
-    ReserveText(buffer, base);
-    CopyBytes(buffer.Data, entry, base);
-    buffer.Data[base] = '\0';
-    buffer.Length = base;
-    return SplitName{base, entry[base] == '@' ? entry + base + 1 : nullptr};
+SplitName SplitDecoration(TextSpan entry) {
+    // An '@' in first place is part of the name.
+    SIZE_T from = entry.Length == 0 ? 0 : 1;
+    const char* rest = entry.Data + from;
+    SIZE_T at = from + FirstMarkedByte(entry.Length - from,
+                                       [rest](SIZE_T i) { return BytesEqualTo(LoadQword(rest + i), '@'); });
+    if (at == entry.Length) return SplitName{entry, TextSpan{"", 0}, false};
+    return SplitName{TextSpan{entry.Data, at}, TextSpan{entry.Data + at + 1, entry.Length - at - 1}, true};
 }
 
-int ParamCountFromDecoration(const char* digits) {
-    if (!IsDigit(digits[0])) return -1;
-    int value = digits[0] - '0';
-    if (digits[1] != '\0') {
-        if (!IsDigit(digits[1])) return -1;
-        value = value * 10 + (digits[1] - '0');
+int ParamCountFromDecoration(TextSpan digits) {
+    if (digits.Length == 0 || !IsDigit(digits.Data[0])) return -1;
+    int value = digits.Data[0] - '0';
+    if (digits.Length > 1) {
+        if (!IsDigit(digits.Data[1])) return -1;
+        value = value * 10 + (digits.Data[1] - '0');
     }
     return value / 4;
 }
 
 void GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& settings, TextBuffer& output) {
-    Generation g{settings, output, {}, {}};
-    NextSplit following{false, SplitName{0, nullptr}};
+    if (symbols.Count == 0) return;
+    SplitName split = SplitDecoration(symbols.Names[0].Name);
     for (SIZE_T i = 0; i < symbols.Count; ++i) {
-        // The sorted names lie scattered over the library's bytes: ask early
-        // for the one a few entries ahead.
-        if (i + PrefetchDistance < symbols.Count) __builtin_prefetch(symbols.Names[i + PrefetchDistance]);
-        const char* entry = symbols.Names[i];
-        SplitName split;
-        if (following.Ready) {
-            SwapBuffers(g.NameBuffer, g.NextNameBuffer);  // NextNameBuffer holds this entry's split
-            split = following.Split;
-        } else {
-            split = SplitDecoration(entry, g.NameBuffer);
-        }
-        following.Ready = false;
-        if (i + 1 < symbols.Count && IsSkipped(g, entry, symbols.Names[i + 1], following)) continue;
-        switch (settings.Mode) {
-        case OutputMode::Prototypes:
-        case OutputMode::StdcallPrototypes:
-        case OutputMode::Lzasm:
-            WritePrototypeLines(g, split);
-            break;
-        case OutputMode::FasmBothCharsets:
-        case OutputMode::Solasm:
-        case OutputMode::FasmOneCharset:
-            WriteDefinitionLines(settings, entry, g.NameBuffer, output);
+        if (i + PrefetchDistance < symbols.Count) __builtin_prefetch(symbols.Names[i + PrefetchDistance].Name.Data);
+        const SymbolName& entry = symbols.Names[i];
+        if (i + 1 == symbols.Count) {  // the last entry is compared with nothing
+            WriteEntryLines(settings, entry.Name, split, output);
             break;
         }
-    }
-    ReleaseText(g.NameBuffer);
-    ReleaseText(g.NextNameBuffer);
-}
-
-void WriteDefinitionLines(const ConversionSettings& settings, const char* entry, TextBuffer& baseName,
-                          TextBuffer& output) {
-    char marker = LastChar(baseName);
-    if (settings.Mode == OutputMode::FasmOneCharset && marker == OtherLetter(settings.PreferredLetter)) return;
-    ReserveLines(output, baseName.Length, StrLen(entry));
-    if (IsVariantLetter(marker))
-        DropLastChar(baseName);
-    else
-        marker = '\0';
-    switch (settings.Mode) {
-    case OutputMode::FasmBothCharsets:
-        if (marker == 'A') AppendLine(output, "%", AnsiBlockStart);
-        if (marker == 'W') AppendLine(output, "%", UnicodeBlockStart);
-        AppendLine(output, settings.LineTemplate, entry, WithoutFirstChar(baseName));
-        if (marker != '\0') AppendLine(output, "%", BlockEnd);
-        break;
-    case OutputMode::FasmOneCharset:
-        AppendLine(output, settings.LineTemplate, entry, WithoutFirstChar(baseName));
-        break;
-    default:  // SOLASM: a 'W' stays in the alias name, an 'A' does not
-        if (marker == 'W') AppendText(baseName, "W");
-        AppendLine(output, settings.LineTemplate, WithoutFirstChar(baseName), entry);
-        break;
+        const SymbolName& next = symbols.Names[i + 1];
+        SplitName following = SplitDecoration(next.Name);
+        bool skipped = (entry.OrderKey == next.OrderKey && SameNonEmptyText(entry.Name, next.Name)) ||
+                       IsVariantOf(following.BaseName, split.BaseName);
+        if (!skipped) WriteEntryLines(settings, entry.Name, split, output);
+        split = following;
     }
 }

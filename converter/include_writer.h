@@ -5,23 +5,21 @@
 #include "settings.h"
 #include "text_buffer.h"
 
-// An entry split at its stdcall decoration. BaseName (copied into the
-// buffer) is the entry up to the first '@' that is not its first character.
+// An entry split at its stdcall decoration: BaseName is the entry up to the
+// first '@' that is not its first character; the digits are what follows
+// that '@'.
 struct SplitName {
-    SIZE_T BaseLength;
-    const char* DecorationDigits;  // after that '@'; null when undecorated
+    TextSpan BaseName;
+    TextSpan DecorationDigits;
+    bool Decorated;
 };
 
-SplitName SplitDecoration(const char* entry, TextBuffer& buffer);
+SplitName SplitDecoration(TextSpan entry);
 
 // The parameter count that the decoration's byte count gives, or -1 when
 // the decoration is not usable.
-int ParamCountFromDecoration(const char* digits);
+int ParamCountFromDecoration(TextSpan digits);
 
 // Appends the lines of every entry that passes the skip rules to 'output',
-// in the shapes that the run's settings select.
+// in the shapes of the run's row.
 void GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& settings, TextBuffer& output);
-
-// The FASM and SOLASM lines of one entry; 'baseName' holds its BaseName.
-void WriteDefinitionLines(const ConversionSettings& settings, const char* entry, TextBuffer& baseName,
-                          TextBuffer& output);

@@ -57,13 +57,12 @@ bool ParseMemberSize(const BYTE* field, ULONGLONG& size) {
 ULONGLONG NamesOffset(DWORD count) { return FirstOffsetOffset + 4ull * count; }
 
 // Each of 'count' names must end in a NUL inside [position, end).
-bool NamesEndInside(const BYTE* position, const BYTE* end, DWORD count) {
+bool NamesEndInside(const char* position, const char* end, DWORD count) {
     for (DWORD i = 0; i < count; ++i) {
-        // Eight bytes at a time while they all lie before the end.
-        while (end - position >= 8 && ZeroBytes(LoadQword(position)) == 0) position += 8;
-        while (position < end && *position != 0) ++position;
-        if (position == end) return false;
-        ++position;
+        SIZE_T left = static_cast<SIZE_T>(end - position);
+        SIZE_T length = FirstMarkedByte(left, [position](SIZE_T at) { return ZeroBytes(LoadQword(position + at)); });
+        if (length == left) return false;
+        position += length + 1;
     }
     return true;
 }
@@ -72,40 +71,32 @@ void TurnLeadingAtIntoUnderscore(char* name) {
     if (name[0] == '@') name[0] = '_';
 }
 
-// The index of the name's first byte below 0x20: its terminator, unless a
-// control byte comes first. A control byte (a line break, say) would carry
-// into the include file and could add lines of its own; no real library
-// has one. One scan gives the check and, mostly, the length.
-SIZE_T FirstByteBelowSpace(const char* name) {
-    SIZE_T n = 0;
-    for (;;) {
-        if (QwordFitsInPage(name + n)) {
-            ULONGLONG marks = BytesBelow(LoadQword(name + n), 0x20);
-            if (marks != 0) return n + LowestMarkedByte(marks);
-            n += 8;
-            continue;
-        }
-        if (static_cast<BYTE>(name[n]) < 0x20) return n;
-        ++n;
-    }
+// The index of the first byte below 0x20 in the name at 'name': its
+// terminator, unless a control byte comes first. A control byte (a line
+// break, say) would carry into the include file and could add lines of its
+// own; no real library has one. One scan gives the check and, mostly, the
+// length. 'left' bytes lie before the end of the member, the terminator
+// among them.
+SIZE_T FirstByteBelowSpace(const char* name, SIZE_T left) {
+    return FirstMarkedByte(left, [name](SIZE_T at) { return BytesBelow(LoadQword(name + at), 0x20); });
 }
 
-// The name to keep for one table entry without control bytes, or null when
-// it is dropped; 'length' goes from the entry's length to the kept name's.
-char* KeptName(char* name, SIZE_T& length) {
+// The name to keep of one table entry without control bytes, or an empty
+// span when it is dropped.
+TextSpan KeptName(char* name, SIZE_T length) {
     if (StartsWith(name, ImportPrefix)) {
-        char* rest = name + sizeof(ImportPrefix) - 1;
-        if (rest[0] == '?') return nullptr;
+        constexpr SIZE_T PrefixLength = sizeof(ImportPrefix) - 1;
+        char* rest = name + PrefixLength;
+        if (rest[0] == '?') return TextSpan{};
         TurnLeadingAtIntoUnderscore(rest);
-        length -= sizeof(ImportPrefix) - 1;
-        return rest;
+        return TextSpan{rest, length - PrefixLength};
     }
-    if (name[0] == DeleteByte && FindNullThunk(name + 1) != nullptr) return nullptr;
-    if (StartsWith(name, DescriptorPrefix)) return nullptr;
-    if (SameNonEmptyText(name, length, NullDescriptor, sizeof(NullDescriptor) - 1)) return nullptr;
-    if (name[0] == '?') return nullptr;
+    if (name[0] == DeleteByte && FindNullThunk(name + 1) != nullptr) return TextSpan{};
+    if (StartsWith(name, DescriptorPrefix)) return TextSpan{};
+    if (length == sizeof(NullDescriptor) - 1 && StartsWith(name, NullDescriptor)) return TextSpan{};
+    if (name[0] == '?') return TextSpan{};
     TurnLeadingAtIntoUnderscore(name);
-    return name;
+    return TextSpan{name, length};
 }
 
 bool HasArchiveSignature(const LibraryImage& image) {
@@ -119,9 +110,14 @@ bool HasArchiveSignature(const LibraryImage& image) {
 // both give "_X"). Of equal names the include file has one line whatever
 // their number, so a repeat is dropped here and the sort handles half the
 // names. Empty names never count as equal, as in the include writer.
-bool RepeatsLastKept(const SymbolList& list, SIZE_T lastLength, const char* name, SIZE_T length) {
-    return list.Count > 0 && SameNonEmptyText(list.Names[list.Count - 1], lastLength, name, length);
+bool RepeatsLastKept(const SymbolList& list, const SymbolName& name) {
+    if (list.Count == 0) return false;
+    const SymbolName& last = list.Names[list.Count - 1];
+    return last.OrderKey == name.OrderKey && SameNonEmptyText(last.Name, name.Name);
 }
+
+// The key bits that stand for the first 'count' bytes of a name.
+constexpr ULONGLONG LeadingKeyBytes(SIZE_T count) { return count >= 8 ? ~0ull : ~(~0ull >> (8 * count)); }
 
 }  // namespace
 
@@ -142,7 +138,8 @@ bool IsValidImportLibrary(const LibraryImage& image) {
     DWORD count = ReadBigEndian32(image.Bytes + CountOffset);
     ULONGLONG namesOffset = NamesOffset(count);
     if (namesOffset > memberEnd) return false;
-    return NamesEndInside(image.Bytes + namesOffset, image.Bytes + memberEnd, count);
+    const char* names = reinterpret_cast<const char*>(image.Bytes);
+    return NamesEndInside(names + namesOffset, names + memberEnd, count);
 }
 
 const char* FindNullThunk(const char* text) {
@@ -151,23 +148,28 @@ const char* FindNullThunk(const char* text) {
     return nullptr;
 }
 
+ULONGLONG OrderKeyOf(TextSpan name) {
+    SIZE_T keyed = name.Length + 1;  // the terminator takes part
+    return SymbolOrderKey(LoadQword(name.Data)) & LeadingKeyBytes(keyed);
+}
+
 SymbolList ReadSymbolTable(const LibraryImage& image) {
     SymbolList list{nullptr, 0};
     if (image.Size <= SignatureSize) return list;
     DWORD count = ReadBigEndian32(image.Bytes + CountOffset);
-    list.Names = static_cast<char**>(AllocateOrFail((static_cast<SIZE_T>(count) + 1) * sizeof(char*)));
+    list.Names = static_cast<SymbolName*>(AllocateOrFail((static_cast<SIZE_T>(count) + 1) * sizeof(SymbolName)));
     char* name = reinterpret_cast<char*>(image.Bytes + NamesOffset(count));
-    SIZE_T lastLength = 0;
+    const char* end = reinterpret_cast<const char*>(image.Bytes + image.Size);
     for (DWORD i = 0; i < count; ++i) {
-        SIZE_T length = FirstByteBelowSpace(name);
-        bool holdsControlByte = name[length] != '\0';
-        SIZE_T keptLength = length;
-        char* kept = holdsControlByte ? nullptr : KeptName(name, keptLength);
-        if (kept != nullptr && !RepeatsLastKept(list, lastLength, kept, keptLength)) {
-            list.Names[list.Count++] = kept;
-            lastLength = keptLength;
+        SIZE_T left = static_cast<SIZE_T>(end - name);
+        SIZE_T length = FirstByteBelowSpace(name, left);
+        if (name[length] != '\0') {  // a control byte: the name is passed over whole
+            const char* rest = name + length;
+            length += FirstMarkedByte(left - length, [rest](SIZE_T at) { return ZeroBytes(LoadQword(rest + at)); });
+        } else if (TextSpan kept = KeptName(name, length); kept.Data != nullptr) {
+            SymbolName entry{OrderKeyOf(kept), kept};
+            if (!RepeatsLastKept(list, entry)) list.Names[list.Count++] = entry;
         }
-        if (holdsControlByte) length += StrLen(name + length);
         name += length + 1;
     }
     return list;

@@ -2,10 +2,10 @@
 // library archive.
 #pragma once
 
-#include "win32.h"
+#include "text.h"
 
-// Zero bytes that follow the file's bytes in the image's block, so that
-// word-wise length scans of the last name stay inside the block.
+// Zero bytes that follow the file's bytes in the image's block: the last
+// name of a member that ends the file still has its terminator.
 constexpr SIZE_T LibraryImagePadding = 8;
 
 // The file's bytes as read, with their length.
@@ -14,11 +14,23 @@ struct LibraryImage {
     SIZE_T Size;
 };
 
-// The kept names: pointers into the image, in table order.
+// A kept name: where it lies in the image, its length, and its first eight
+// bytes as one number whose unsigned order is the names' order (bytes past
+// the terminator count as zero), so that most comparisons need no more.
+struct SymbolName {
+    ULONGLONG OrderKey;
+    TextSpan Name;
+};
+
+// The kept names, in table order.
 struct SymbolList {
-    char** Names;
+    SymbolName* Names;
     SIZE_T Count;
 };
+
+// The order key of a name: its first eight bytes, the terminator included
+// where it falls among them.
+ULONGLONG OrderKeyOf(TextSpan name);
 
 // The archive signature and the first member's header: the bytes to read
 // before the table's extent is known.
@@ -38,8 +50,9 @@ bool IsValidImportLibrary(const LibraryImage& image);
 // The first position at which "_NULL_THUNK_DATA" starts, or null.
 const char* FindNullThunk(const char* text);
 
-// Collects the names of a valid image, dropping the linker's bookkeeping
-// symbols and the '?'-decorated names; "__imp_" is cut off, and a leading
-// '@' becomes '_' in place. A name equal to the one kept just before it is
-// not kept again. Ends the run when the list can't be allocated.
+// Collects the names of a valid image in one scan, dropping the linker's
+// bookkeeping symbols, the '?'-decorated names and names that hold a
+// control byte; "__imp_" is cut off, and a leading '@' becomes '_' in place.
+// A name equal to the one kept just before it is not kept again. Ends the
+// run when the list can't be allocated.
 SymbolList ReadSymbolTable(const LibraryImage& image);

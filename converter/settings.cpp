@@ -25,26 +25,33 @@ const char UsageBanner[] =
 
 namespace {
 
-constexpr char FasmDirectTemplate[] = "EXTRNDEF '__imp_%',%\r\n";
-constexpr char FasmIndirectTemplate[] = "EXTERNDEF '%',%\r\n";
-constexpr char Vararg32Template[] = "% PROTO C :VARARG\r\n";
-constexpr char Vararg64Template[] = "% PROTO :VARARG\r\n";
+// The templates, padded for the line builder's word paths.
+constexpr PaddedText Prototype("% PROTO %");
+constexpr PaddedText StdcallPrototype("% PROTO STDCALL %");
+constexpr PaddedText Vararg32("% PROTO C :VARARG\r\n");
+constexpr PaddedText Vararg64("% PROTO :VARARG\r\n");
+constexpr PaddedText FasmDirect("EXTRNDEF '__imp_%',%\r\n");
+constexpr PaddedText FasmIndirect("EXTERNDEF '%',%\r\n");
+constexpr PaddedText LzasmPrototype("PROCDESC % %");
+constexpr PaddedText LzasmExtern("EXTRN %:PROC\r\n");
+constexpr PaddedText SolasmAlias("extern % alias %\r\n");
+constexpr TextSpan None{};
 
 // The first row serves a call without a switch. The FASM and SOLASM lines
 // use no parameter list and no vararg line.
 constexpr ConversionSettings SwitchTable[] = {
-    {"", OutputMode::Prototypes, "% PROTO %", Vararg32Template, BuildDwordList, 'A', false},
-    {"-s", OutputMode::StdcallPrototypes, "% PROTO STDCALL %", Vararg32Template, BuildDwordList, 'A', false},
-    {"-p64", OutputMode::Prototypes, "% PROTO %", Vararg64Template, BuildQwordList, 'A', false},
-    {"-l64", OutputMode::Prototypes, "% PROTO %", Vararg64Template, BuildQwordList, 'A', true},
-    {"-fd", OutputMode::FasmBothCharsets, FasmDirectTemplate, nullptr, nullptr, 'A', false},
-    {"-fi", OutputMode::FasmBothCharsets, FasmIndirectTemplate, nullptr, nullptr, 'A', false},
-    {"-lz", OutputMode::Lzasm, "PROCDESC % %", "EXTRN %:PROC\r\n", BuildDwordList, 'A', false},
-    {"-so", OutputMode::Solasm, "extern % alias %\r\n", nullptr, nullptr, 'A', false},
-    {"-fda", OutputMode::FasmOneCharset, FasmDirectTemplate, nullptr, nullptr, 'A', false},
-    {"-fdu", OutputMode::FasmOneCharset, FasmDirectTemplate, nullptr, nullptr, 'W', false},
-    {"-fia", OutputMode::FasmOneCharset, FasmIndirectTemplate, nullptr, nullptr, 'A', false},
-    {"-fiu", OutputMode::FasmOneCharset, FasmIndirectTemplate, nullptr, nullptr, 'W', false},
+    {"", OutputMode::Prototypes, Prototype.Span(), Vararg32.Span(), BuildDwordList, 'A', false},
+    {"-s", OutputMode::StdcallPrototypes, StdcallPrototype.Span(), Vararg32.Span(), BuildDwordList, 'A', false},
+    {"-p64", OutputMode::Prototypes, Prototype.Span(), Vararg64.Span(), BuildQwordList, 'A', false},
+    {"-l64", OutputMode::Prototypes, Prototype.Span(), Vararg64.Span(), BuildQwordList, 'A', true},
+    {"-fd", OutputMode::FasmBothCharsets, FasmDirect.Span(), None, nullptr, 'A', false},
+    {"-fi", OutputMode::FasmBothCharsets, FasmIndirect.Span(), None, nullptr, 'A', false},
+    {"-lz", OutputMode::Lzasm, LzasmPrototype.Span(), LzasmExtern.Span(), BuildDwordList, 'A', false},
+    {"-so", OutputMode::Solasm, SolasmAlias.Span(), None, nullptr, 'A', false},
+    {"-fda", OutputMode::FasmOneCharset, FasmDirect.Span(), None, nullptr, 'A', false},
+    {"-fdu", OutputMode::FasmOneCharset, FasmDirect.Span(), None, nullptr, 'W', false},
+    {"-fia", OutputMode::FasmOneCharset, FasmIndirect.Span(), None, nullptr, 'A', false},
+    {"-fiu", OutputMode::FasmOneCharset, FasmIndirect.Span(), None, nullptr, 'W', false},
 };
 
 // Both texts padded with NULs to four bytes, compared on those four bytes:

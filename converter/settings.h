@@ -3,6 +3,7 @@
 #pragma once
 
 #include "param_list.h"
+#include "text.h"
 
 // Which family of lines the run writes.
 enum class OutputMode : int {
@@ -20,8 +21,8 @@ struct ConversionSettings {
     OutputMode Mode;
     // The main line of an entry, and the line of an undecorated entry in the
     // prototype families ("% PROTO C :VARARG\r\n", LZASM's EXTRN line).
-    const char* LineTemplate;
-    const char* VarargTemplate;
+    TextSpan LineTemplate;
+    TextSpan VarargTemplate;
     ParamListBuilderFn ParamListBuilder;
     char PreferredLetter;  // 'A' or 'W', the variant the run prefers; see OtherLetter
     // Names keep their first character where the lines honour it (-l64);

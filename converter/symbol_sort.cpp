@@ -4,78 +4,28 @@
 
 namespace {
 
-// The first byte that differs decides, taken as a signed value; the
-// terminator takes part as 0.
-WORD_ROUTINE_INLINE int CompareNames(const char* a, const char* b) {
-    SIZE_T n = MismatchOrEnd(a, b);
-    signed char p = static_cast<signed char>(a[n]);
-    signed char q = static_cast<signed char>(b[n]);
-    return (p > q) - (p < q);
+// Equal keys mean equal first eight bytes, and equal names when either ends
+// among them. Otherwise the next words decide, up to the shorter name's
+// terminator, which both names hold: a word of each, its bytes past that
+// terminator cleared in both, compares in the symbol order as a key does.
+bool LessPastKey(const SymbolName& a, const SymbolName& b) {
+    SIZE_T shorter = a.Name.Length < b.Name.Length ? a.Name.Length : b.Name.Length;
+    for (SIZE_T at = 8; at <= shorter; at += 8) {
+        ULONGLONG keep = LowBytes(shorter + 1 - at);
+        ULONGLONG x = LoadQword(a.Name.Data + at) & keep;
+        ULONGLONG y = LoadQword(b.Name.Data + at) & keep;
+        if (x != y) return SymbolOrderKey(x) < SymbolOrderKey(y);
+    }
+    return false;
 }
 
-WORD_ROUTINE_INLINE bool Less(const char* a, const char* b) {
-    SIZE_T n = MismatchOrEnd(a, b);
-    return static_cast<signed char>(a[n]) < static_cast<signed char>(b[n]);
+WORD_ROUTINE_INLINE bool Less(const SymbolName& a, const SymbolName& b) {
+    if (a.OrderKey != b.OrderKey) return a.OrderKey < b.OrderKey;
+    return LessPastKey(a, b);
 }
 
-// A partition compares every candidate with one fixed pivot, so the pivot's
-// first sixteen bytes are held as two order keys, masked after its
-// terminator: most candidates are then decided by one or two integer
-// comparisons of their own first words, and only a candidate that matches
-// all sixteen bytes goes on to the byte scan. A pivot or candidate whose
-// sixteen bytes cross a page end (and every name in a sanitized build) takes
-// the plain comparison; the pivot's keys are then all zero and its scan
-// starts at byte 0.
-struct PivotKey {
-    const char* name;
-    ULONGLONG high;      // bytes 0 to 7
-    ULONGLONG low;       // bytes 8 to 15
-    ULONGLONG highMask;  // the key bytes up to the pivot's terminator
-    ULONGLONG lowMask;
-    SIZE_T scanFrom;  // where the byte scan starts once all keyed bytes match
-    bool endsInKey;   // matching keyed bytes then mean equal names
-};
-
-// The order-key bytes that stand for the first 'count' bytes of a word.
-constexpr ULONGLONG LeadingKeyBytes(unsigned count) { return count >= 8 ? ~0ull : ~(~0ull >> (8 * count)); }
-
-PivotKey MakePivotKey(const char* name) {
-    PivotKey key = {name, 0, 0, 0, 0, 0, false};
-    if (!OwordFitsInPage(name)) return key;
-    ULONGLONG first = LoadQword(name);
-    ULONGLONG second = LoadQword(name + 8);
-    ULONGLONG firstEnds = ZeroBytes(first);
-    ULONGLONG secondEnds = ZeroBytes(second);
-    key.endsInKey = firstEnds != 0 || secondEnds != 0;
-    key.highMask = firstEnds != 0 ? LeadingKeyBytes(LowestMarkedByte(firstEnds) + 1) : ~0ull;
-    key.lowMask = firstEnds != 0 ? 0 : secondEnds != 0 ? LeadingKeyBytes(LowestMarkedByte(secondEnds) + 1) : ~0ull;
-    key.high = SymbolOrderKey(first) & key.highMask;
-    key.low = SymbolOrderKey(second) & key.lowMask;
-    key.scanFrom = 16;
-    return key;
-}
-
-// The rarer cases, out of the partition's loop: a candidate near a page end,
-// or one whose first sixteen bytes match the pivot's.
-__attribute__((noinline)) bool LessThanPivotPastKey(const char* candidate, const PivotKey& pivot) {
-    if (!OwordFitsInPage(candidate)) return Less(candidate, pivot.name);
-    return !pivot.endsInKey && Less(candidate + pivot.scanFrom, pivot.name + pivot.scanFrom);
-}
-
-WORD_ROUTINE_INLINE bool LessThanPivot(const char* candidate, const PivotKey& pivot) {
-    if (!OwordFitsInPage(candidate)) return LessThanPivotPastKey(candidate, pivot);
-    ULONGLONG high = SymbolOrderKey(LoadQword(candidate)) & pivot.highMask;
-    if (high != pivot.high) return high < pivot.high;
-    ULONGLONG low = SymbolOrderKey(LoadQword(candidate + 8)) & pivot.lowMask;
-    return low < pivot.low || (low == pivot.low && LessThanPivotPastKey(candidate, pivot));
-}
-
-// The names lie scattered over the library's bytes: the partition asks for
-// the name this many entries ahead while it compares the current one.
-constexpr LONG_PTR PrefetchDistance = 16;
-
-void Swap(char** list, LONG_PTR i, LONG_PTR j) {
-    char* held = list[i];
+void Swap(SymbolName* list, LONG_PTR i, LONG_PTR j) {
+    SymbolName held = list[i];
     list[i] = list[j];
     list[j] = held;
 }
@@ -90,7 +40,7 @@ SIZE_T ShrinkGap(SIZE_T gap, ULONGLONG numerator, ULONGLONG denominator) {
     return next == 9 || next == 10 ? 11 : next;
 }
 
-bool IsInOrder(char** list, SIZE_T count) {
+bool IsInOrder(const SymbolName* list, SIZE_T count) {
     for (SIZE_T i = 1; i < count; ++i)
         if (Less(list[i], list[i - 1])) return false;
     return true;
@@ -98,34 +48,29 @@ bool IsInOrder(char** list, SIZE_T count) {
 
 }  // namespace
 
-int CompareSymbols(const char* a, const char* b) { return CompareNames(a, b); }
+bool SymbolLess(const SymbolName& a, const SymbolName& b) { return Less(a, b); }
 
 SIZE_T ForwardGap(SIZE_T gap) { return ShrinkGap(gap, 20, 27); }  // gap / 1.35
 SIZE_T BackwardGap(SIZE_T gap) { return ShrinkGap(gap, 5, 7); }   // gap / 1.4
 
-void SortSymbols(char** list, SIZE_T count) {
-    // A list already in order is left as it is: the sorts below would give
-    // the same order, at the cost of the quicksort's worst case.
-    if (count < 2 || IsInOrder(list, count)) return;
+void SortSymbols(SymbolName* list, SIZE_T count) {
+    // On a list already in order the sorts below move nothing (the reader
+    // keeps no two equal neighbours), at the cost of the quicksort's worst
+    // case: such a list is left as it is.
+    if (IsInOrder(list, count)) return;
     if (QuickSortLimited(list, 0, static_cast<LONG_PTR>(count) - 1, 0, QuickSortDepthLimit) == SortOutcome::Abandoned)
         CombSort(list, count);
 }
 
-SortOutcome QuickSortLimited(char** list, LONG_PTR low, LONG_PTR high, int depth, int depthLimit) {
+SortOutcome QuickSortLimited(SymbolName* list, LONG_PTR low, LONG_PTR high, int depth, int depthLimit) {
     if (low >= high) return SortOutcome::Finished;
     if (++depth >= depthLimit) return SortOutcome::Abandoned;
-    PivotKey pivot = MakePivotKey(list[high]);
+    const SymbolName pivot = list[high];
     LONG_PTR i = low;
     LONG_PTR j = high - 1;
     while (i <= j) {
-        while (LessThanPivot(list[i], pivot)) {
-            ++i;
-            __builtin_prefetch(list[i + PrefetchDistance <= high ? i + PrefetchDistance : high]);
-        }
-        while (j >= i && !LessThanPivot(list[j], pivot)) {
-            --j;
-            __builtin_prefetch(list[j - PrefetchDistance >= low ? j - PrefetchDistance : low]);
-        }
+        while (Less(list[i], pivot)) ++i;
+        while (j >= i && !Less(list[j], pivot)) --j;
         if (i > j) break;
         Swap(list, i, j);
         ++i;
@@ -136,7 +81,7 @@ SortOutcome QuickSortLimited(char** list, LONG_PTR low, LONG_PTR high, int depth
     return QuickSortLimited(list, i + 1, high, depth, depthLimit);
 }
 
-void CombSort(char** list, SIZE_T count) {
+void CombSort(SymbolName* list, SIZE_T count) {
     LONG_PTR last = static_cast<LONG_PTR>(count) - 1;
     SIZE_T gap = count;
     for (;;) {
@@ -154,9 +99,9 @@ void CombSort(char** list, SIZE_T count) {
     InsertionSort(list, count);
 }
 
-void InsertionSort(char** list, SIZE_T count) {
+void InsertionSort(SymbolName* list, SIZE_T count) {
     for (SIZE_T k = 1; k < count; ++k) {
-        char* taken = list[k];
+        SymbolName taken = list[k];
         SIZE_T gap = k;
         for (; gap > 0 && Less(taken, list[gap - 1]); --gap) list[gap] = list[gap - 1];
         list[gap] = taken;

@@ -1,42 +1,74 @@
-// Text routines over NUL-terminated 8-bit strings, and the one line builder
-// (FormatText).
+// Text routines over 8-bit strings, and the one line builder (FormatText).
+// Names and templates travel with their lengths (TextSpan); the few texts
+// that arrive without one (the command line, a listed file name) are
+// measured once with StrLen.
 #pragma once
 
 #include "win32.h"
 
+// A run of bytes that holds no NUL, with its length. Data need not end in a
+// NUL: the bytes past Length are never read.
+struct TextSpan {
+    const char* Data;
+    SIZE_T Length;
+};
+
+// The span of a string literal, measured at compile time.
+template <SIZE_T N>
+constexpr TextSpan Literal(const char (&text)[N]) {
+    return TextSpan{text, N - 1};
+}
+
+// A constant text stored with eight zero bytes after its NUL, so that the
+// word paths may read it (the templates of the include file's lines).
+template <SIZE_T N>
+struct PaddedText {
+    char Bytes[N + 8];
+    constexpr PaddedText(const char (&text)[N]) : Bytes{} {
+        for (SIZE_T i = 0; i < N; ++i) Bytes[i] = text[i];
+    }
+    constexpr TextSpan Span() const { return TextSpan{Bytes, N - 1}; }
+};
+
+// The empty text, padded.
+constexpr PaddedText NoText("");
+
 SIZE_T StrLen(const char* text);
+// The span of a NUL-terminated string.
+inline TextSpan SpanOf(const char* text) { return TextSpan{text, StrLen(text)}; }
 // Copies the source with its NUL; returns the number of bytes before the NUL.
 SIZE_T StrCopy(char* destination, const char* source);
-// The common length when both are equal byte for byte, otherwise 0; two
-// empty strings give 0 as well, so they never count as equal. Despite the
-// name, callers read it as a yes or no: non-zero means equal.
-SIZE_T StrEqualLength(const char* a, const char* b);
-// True when the first 'count' bytes of a and b are the same; reads no further.
+// True when the first 'count' bytes of a and b are the same. Reads whole
+// words: each text must be followed by eight readable bytes.
 bool BytesEqual(const char* a, const char* b, SIZE_T count);
-// StrEqualLength's verdict for texts whose lengths are known: the same text,
-// and not an empty one.
-bool SameNonEmptyText(const char* a, SIZE_T aLength, const char* b, SIZE_T bLength);
+// The equality the skip rules use: the same bytes, and not empty. Two empty
+// names never count as equal.
+inline bool SameNonEmptyText(TextSpan a, TextSpan b) {
+    return a.Length != 0 && a.Length == b.Length && BytesEqual(a.Data, b.Data, a.Length);
+}
 // Copies the path and ends the copy right after its last '\' or '/'.
 void CopyDirectoryPart(char* destination, const char* path);
 void WriteConsoleText(const char* text);
-
-// Copies the template, putting the next argument in place of each '%'.
-// Returns the number of bytes written before the closing NUL.
-SIZE_T FormatTextList(char* destination, const char* templateText, const char* const* arguments, SIZE_T argumentCount);
-// FormatTextList for a destination with FormatSlack bytes of room past the
-// result's NUL: it may write into them, which spares it a byte-wise copy of
-// each piece's last few bytes.
-constexpr SIZE_T FormatSlack = 8;
-SIZE_T FormatTextListWithSlack(char* destination, const char* templateText, const char* const* arguments,
-                               SIZE_T argumentCount);
-// The length FormatTextList will write, so that callers can make room first.
-SIZE_T FormattedLength(const char* templateText, const char* const* arguments, SIZE_T argumentCount);
-
-template <typename... Strings>
-SIZE_T FormatText(char* destination, const char* templateText, Strings... arguments) {
-    const char* list[sizeof...(arguments) + 1] = {arguments..., nullptr};
-    return FormatTextList(destination, templateText, list, sizeof...(arguments));
-}
-
 // Copies exactly 'count' bytes.
 void CopyBytes(void* destination, const void* source, SIZE_T count);
+
+// Copies the template, putting the next argument in place of each '%'; a
+// '%' with no argument left adds nothing. Writes a NUL after the result and
+// returns the number of bytes before it.
+SIZE_T FormatTextList(char* destination, TextSpan templateText, const TextSpan* arguments, SIZE_T argumentCount);
+// FormatTextList in whole words, for the include file's lines: the template
+// and every argument must be followed by eight readable bytes (see
+// PaddedText), and the destination must have FormatSlack bytes of room past
+// the result's NUL, which it may overwrite.
+constexpr SIZE_T FormatSlack = 8;
+SIZE_T FormatTextListWithSlack(char* destination, TextSpan templateText, const TextSpan* arguments,
+                               SIZE_T argumentCount);
+// The length FormatTextList will write, so that callers can make room first.
+SIZE_T FormattedLength(TextSpan templateText, const TextSpan* arguments, SIZE_T argumentCount);
+
+// FormatTextList over NUL-terminated strings.
+template <typename... Strings>
+SIZE_T FormatText(char* destination, const char* templateText, Strings... arguments) {
+    const TextSpan list[sizeof...(arguments) + 1] = {SpanOf(arguments)..., TextSpan{"", 0}};
+    return FormatTextList(destination, SpanOf(templateText), list, sizeof...(arguments));
+}

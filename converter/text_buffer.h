@@ -20,7 +20,8 @@ void AppendText(TextBuffer& buffer, const char* text);
 
 template <typename... Strings>
 void AppendFormatted(TextBuffer& buffer, const char* templateText, Strings... arguments) {
-    const char* list[sizeof...(arguments) + 1] = {arguments..., nullptr};
-    ReserveText(buffer, FormattedLength(templateText, list, sizeof...(arguments)));
-    buffer.Length += FormatTextList(buffer.Data + buffer.Length, templateText, list, sizeof...(arguments));
+    const TextSpan list[sizeof...(arguments) + 1] = {SpanOf(arguments)..., TextSpan{"", 0}};
+    TextSpan shape = SpanOf(templateText);
+    ReserveText(buffer, FormattedLength(shape, list, sizeof...(arguments)));
+    buffer.Length += FormatTextList(buffer.Data + buffer.Length, shape, list, sizeof...(arguments));
 }

@@ -19,20 +19,15 @@ TEST(SplitDecoration, CutsAtTheFirstAtSignAfterTheFirstCharacter) {
         {"", "", nullptr},
         {"A@1", "A", "1"},
     };
-    TextBuffer buffer{};
+    auto text = [](TextSpan span) { return std::string(span.Data, span.Length); };
     for (const Case& c : cases) {
-        SplitName split = SplitDecoration(c.entry, buffer);
-        EXPECT_STREQ(buffer.Data, c.base) << c.entry;
-        EXPECT_EQ(split.BaseLength, std::string(c.base).size()) << c.entry;
-        if (c.digits == nullptr)
-            EXPECT_EQ(split.DecorationDigits, nullptr) << c.entry;
-        else
-            EXPECT_STREQ(split.DecorationDigits, c.digits) << c.entry;
+        SplitName split = SplitDecoration(SpanOf(c.entry));
+        EXPECT_EQ(text(split.BaseName), c.base) << c.entry;
+        EXPECT_EQ(split.Decorated, c.digits != nullptr) << c.entry;
+        if (c.digits != nullptr) EXPECT_EQ(text(split.DecorationDigits), c.digits) << c.entry;
     }
     std::string longName = "_" + std::string(1000, 'n') + "@8";
-    SplitDecoration(longName.c_str(), buffer);
-    EXPECT_EQ(std::string(buffer.Data), longName.substr(0, 1001));
-    ReleaseText(buffer);
+    EXPECT_EQ(text(SplitDecoration(SpanOf(longName.c_str())).BaseName), longName.substr(0, 1001));
 }
 
 TEST(ParamCountFromDecoration, ReadsAtMostTwoDigitsOfBytes) {
@@ -41,5 +36,5 @@ TEST(ParamCountFromDecoration, ReadsAtMostTwoDigitsOfBytes) {
         int count;
     } cases[] = {{"8", 2},   {"16", 4},  {"12", 3}, {"6", 1}, {"0", 0},    {"3", 0},   {"100", 2},
                  {"99", 24}, {"4x", -1}, {"x", -1}, {"", -1}, {"4@8", -1}, {"48", 12}, {"1x9", -1}};
-    for (const Case& c : cases) EXPECT_EQ(ParamCountFromDecoration(c.digits), c.count) << c.digits;
+    for (const Case& c : cases) EXPECT_EQ(ParamCountFromDecoration(SpanOf(c.digits)), c.count) << c.digits;
 }

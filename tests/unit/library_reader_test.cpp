@@ -9,11 +9,13 @@
 
 namespace {
 
-// Holds the bytes in a block of exactly their size, so that the address
-// sanitizer catches any read past the end.
+// Holds the bytes as the product does, followed by exactly its padding, so
+// that the address sanitizer catches any read past that.
 struct Image {
-    explicit Image(const std::string& bytes) : storage(bytes.begin(), bytes.end()) {}
-    LibraryImage View() { return LibraryImage{storage.data(), storage.size()}; }
+    explicit Image(const std::string& bytes) : storage(bytes.begin(), bytes.end()) {
+        storage.resize(bytes.size() + LibraryImagePadding);
+    }
+    LibraryImage View() { return LibraryImage{storage.data(), storage.size() - LibraryImagePadding}; }
     std::vector<BYTE> storage;
 };
 
@@ -25,7 +27,12 @@ V Kept(const std::string& table) {
     LibraryImage view = image.View();
     EXPECT_TRUE(IsValidImportLibrary(view));
     SymbolList list = ReadSymbolTable(view);
-    V kept(list.Names, list.Names + list.Count);
+    V kept;
+    for (SIZE_T i = 0; i < list.Count; ++i) {
+        const SymbolName& entry = list.Names[i];
+        kept.emplace_back(entry.Name.Data, entry.Name.Length);
+        EXPECT_EQ(entry.OrderKey, OrderKeyOf(entry.Name)) << kept.back();
+    }
     FreeBlock(list.Names);
     return kept;
 }

@@ -10,14 +10,32 @@
 
 namespace {
 
-// Names and the pointer list that the sort moves.
+// The entry of a name held as the library image holds it: its bytes, then
+// zero bytes that the word paths may read.
+SymbolName Entry(const std::string& padded, size_t length) {
+    TextSpan name{padded.c_str(), length};
+    return SymbolName{OrderKeyOf(name), name};
+}
+
+// Names and the entries that the sort moves.
 struct Names {
-    explicit Names(std::vector<std::string> texts) : texts(std::move(texts)) {
-        for (std::string& t : this->texts) pointers.push_back(t.data());
+    explicit Names(const std::vector<std::string>& list) {
+        for (const std::string& t : list) texts.push_back(t + std::string(LibraryImagePadding, '\0'));
+        for (size_t i = 0; i < list.size(); ++i) entries.push_back(Entry(texts[i], list[i].size()));
     }
-    std::vector<std::string> Order() const { return {pointers.begin(), pointers.end()}; }
+    std::vector<std::string> Order() const {
+        std::vector<std::string> order;
+        for (const SymbolName& e : entries) order.emplace_back(e.Name.Data, e.Name.Length);
+        return order;
+    }
+    // Where each entry's text lies: equal names are told apart by it.
+    std::vector<const char*> Places() const {
+        std::vector<const char*> places;
+        for (const SymbolName& e : entries) places.push_back(e.Name.Data);
+        return places;
+    }
     std::vector<std::string> texts;
-    std::vector<char*> pointers;
+    std::vector<SymbolName> entries;
 };
 
 // The terminator takes part as 0, so a byte of 0x80 or above after a
@@ -30,15 +48,17 @@ bool SignedLess(const std::string& a, const std::string& b) {
     });
 }
 
-bool ModelLess(const char* a, const char* b) { return SignedLess(a, b); }
+bool ModelLess(const SymbolName& a, const SymbolName& b) {
+    return SignedLess(std::string(a.Name.Data, a.Name.Length), std::string(b.Name.Data, b.Name.Length));
+}
 
 // The quicksort move by move with the byte model's comparison: the
 // converter's partition has to make the very same swaps and give up at the
 // same point, whatever shortcuts its comparisons take.
-SortOutcome ModelQuickSort(std::vector<char*>& list, long low, long high, int depth) {
+SortOutcome ModelQuickSort(std::vector<SymbolName>& list, long low, long high, int depth) {
     if (low >= high) return SortOutcome::Finished;
     if (++depth >= QuickSortDepthLimit) return SortOutcome::Abandoned;
-    const char* pivot = list[high];
+    const SymbolName pivot = list[high];
     long i = low, j = high - 1;
     while (i <= j) {
         while (ModelLess(list[i], pivot)) ++i;
@@ -74,26 +94,42 @@ std::vector<SIZE_T> Gaps(SIZE_T count) {
 
 }  // namespace
 
-TEST(CompareSymbols, UsesSignedBytesWithTheTerminatorAsZero) {
-    EXPECT_LT(CompareSymbols("_Foo@8", "_FooA@8"), 0);
-    EXPECT_LT(CompareSymbols("_Foo", "_FooA"), 0);
-    EXPECT_LT(CompareSymbols("_FooA", "_FooW"), 0);
-    EXPECT_LT(CompareSymbols("_Foo\x80", "_Foo"), 0);  // 0x80 counts as -128, below the NUL
-    EXPECT_LT(CompareSymbols("\xff", "A"), 0);
-    EXPECT_LT(CompareSymbols("Z", "_"), 0);
-    EXPECT_EQ(CompareSymbols("same", "same"), 0);
-    EXPECT_EQ(CompareSymbols("", ""), 0);
-    EXPECT_GT(CompareSymbols("b", "a"), 0);
+TEST(SymbolLess, UsesSignedBytesWithTheTerminatorAsZero) {
+    struct Case {
+        std::string less, greater;
+    } cases[] = {
+        {"_Foo@8", "_FooA@8"},
+        {"_Foo", "_FooA"},
+        {"_FooA", "_FooW"},
+        {"_Foo\x80", "_Foo"},  // 0x80 counts as -128, below the NUL
+        {"\xff", "A"},
+        {"Z", "_"},
+        {"a", "b"},
+        {"_GetWindowTextA", "_GetWindowTextW"},    // decided past the key
+        {"_GetWindow", "_GetWindowA"},             // one ends in the key's last byte
+        {"_GetWindo", "_GetWindoA"},               // one ends just past the key
+        {"_GetWindowText\x80", "_GetWindowText"},  // a high byte past the key
+        {"_CreateWindowStationA@4", "_CreateWindowStationW@4"},
+    };
+    for (const Case& c : cases) {
+        Names pair({c.less, c.greater});
+        EXPECT_TRUE(SymbolLess(pair.entries[0], pair.entries[1])) << c.less << " < " << c.greater;
+        EXPECT_FALSE(SymbolLess(pair.entries[1], pair.entries[0])) << c.greater << " < " << c.less;
+    }
+    for (std::string same : {"", "same", "_GetWindow", "_GetWindowTextLengthW@4"}) {
+        Names pair({same, same});
+        EXPECT_FALSE(SymbolLess(pair.entries[0], pair.entries[1])) << same;
+    }
 }
 
 TEST(QuickSortLimited, GivesUpAtTheDepthLimitOnOrderedInput) {
     Names hundred(InOrder(100));
-    EXPECT_EQ(QuickSortLimited(hundred.pointers.data(), 0, 99, 0, QuickSortDepthLimit), SortOutcome::Finished);
+    EXPECT_EQ(QuickSortLimited(hundred.entries.data(), 0, 99, 0, QuickSortDepthLimit), SortOutcome::Finished);
     EXPECT_EQ(hundred.Order(), InOrder(100));
     Names hundredOne(InOrder(101));
-    EXPECT_EQ(QuickSortLimited(hundredOne.pointers.data(), 0, 100, 0, QuickSortDepthLimit), SortOutcome::Abandoned);
+    EXPECT_EQ(QuickSortLimited(hundredOne.entries.data(), 0, 100, 0, QuickSortDepthLimit), SortOutcome::Abandoned);
     // The comb sort then finishes the job, whatever the quicksort left.
-    CombSort(hundredOne.pointers.data(), 101);
+    CombSort(hundredOne.entries.data(), 101);
     EXPECT_EQ(hundredOne.Order(), InOrder(101));
 }
 
@@ -134,10 +170,10 @@ TEST(SortSymbols, MatchesAReferenceSortOnManyShapes) {
     }
     for (const std::vector<std::string>& list : lists) {
         Names names(list);
-        SortSymbols(names.pointers.data(), names.pointers.size());
+        SortSymbols(names.entries.data(), names.entries.size());
         EXPECT_EQ(names.Order(), Expected(list)) << "size " << list.size();
         Names viaCombSort(list);
-        CombSort(viaCombSort.pointers.data(), viaCombSort.pointers.size());
+        CombSort(viaCombSort.entries.data(), viaCombSort.entries.size());
         EXPECT_EQ(viaCombSort.Order(), Expected(list)) << "comb sort, size " << list.size();
     }
 }
@@ -145,7 +181,7 @@ TEST(SortSymbols, MatchesAReferenceSortOnManyShapes) {
 TEST(QuickSortLimited, MakesTheSameMovesAsTheByteModel) {
     // Names that end, or differ from each other, at every place around the
     // first sixteen bytes, with bytes of 0x80 and above; equal names are told
-    // apart by their pointers.
+    // apart by where they lie.
     std::mt19937 random(11);
     std::vector<std::string> names;
     const std::string stem = "_CreateWindowStationW@4";
@@ -155,15 +191,16 @@ TEST(QuickSortLimited, MakesTheSameMovesAsTheByteModel) {
             if (last != '\0') name += last;
             names.insert(names.end(), 2, name);
         }
-    std::vector<std::string> shuffled = names, nearly = Expected(names);
+    std::vector<std::string> shuffled = names, nearly = Expected(names), sorted = Expected(names);
     std::shuffle(shuffled.begin(), shuffled.end(), random);
     std::rotate(nearly.begin(), nearly.begin() + 1, nearly.end());  // the smallest moved last: the depth limit
-    for (const std::vector<std::string>& list : {shuffled, nearly}) {
+    for (const std::vector<std::string>& list : {shuffled, nearly, sorted}) {
         Names converter(list);
-        std::vector<char*> model = converter.pointers;
+        Names model(list);
+        model.entries = converter.entries;  // the same texts, so the same places
         long high = static_cast<long>(list.size()) - 1;
-        SortOutcome outcome = QuickSortLimited(converter.pointers.data(), 0, high, 0, QuickSortDepthLimit);
-        EXPECT_EQ(outcome, ModelQuickSort(model, 0, high, 0));
-        EXPECT_EQ(converter.pointers, model);
+        SortOutcome outcome = QuickSortLimited(converter.entries.data(), 0, high, 0, QuickSortDepthLimit);
+        EXPECT_EQ(outcome, ModelQuickSort(model.entries, 0, high, 0));
+        EXPECT_EQ(converter.Places(), model.Places());
     }
 }

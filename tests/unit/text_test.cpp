@@ -28,16 +28,16 @@ TEST(FormatText, PiecesAppendAtTheReturnedLength) {
     SIZE_T end = FormatText(out, "% PROTO %", "Foo", ":DWORD\r\n");
     end += FormatText(out + end, "% equ <%A>\r\n\r\n", "Fo", "Fo");
     EXPECT_EQ(std::string(out, end), "Foo PROTO :DWORD\r\nFo equ <FoA>\r\n\r\n");
-    const char* args[] = {"Foo", ":DWORD\r\n"};
-    EXPECT_EQ(FormattedLength("% PROTO %", args, 2), 18u);
+    const TextSpan args[] = {Literal("Foo"), Literal(":DWORD\r\n")};
+    EXPECT_EQ(FormattedLength(Literal("% PROTO %"), args, 2), 18u);
 }
 
-TEST(StrEqualLength, GivesTheLengthOnlyForEqualNonEmptyStrings) {
-    EXPECT_EQ(StrEqualLength("abc", "abc"), 3u);
-    EXPECT_EQ(StrEqualLength("abc", "abd"), 0u);
-    EXPECT_EQ(StrEqualLength("ab", "abc"), 0u);
-    EXPECT_EQ(StrEqualLength("abc", "ab"), 0u);
-    EXPECT_EQ(StrEqualLength("", ""), 0u);
+TEST(SameNonEmptyText, HoldsEqualBytesOfEqualLengthButNeverTwoEmptyTexts) {
+    EXPECT_TRUE(SameNonEmptyText(Literal("abc"), Literal("abc")));
+    EXPECT_FALSE(SameNonEmptyText(Literal("abc"), Literal("abd")));
+    EXPECT_FALSE(SameNonEmptyText(Literal("ab"), Literal("abc")));
+    EXPECT_FALSE(SameNonEmptyText(TextSpan{"abc", 2}, Literal("abc")));
+    EXPECT_FALSE(SameNonEmptyText(Literal(""), Literal("")));
 }
 
 TEST(CopyDirectoryPart, EndsAfterTheLastSeparator) {

@@ -1,8 +1,10 @@
 // The eight-bytes-at-a-time paths of the string routines, the symbol
 // comparison, the decoration split, the reader's scan and the large heap
 // blocks: each checked against a plain byte-by-byte model, at every offset
-// within a word and with the text ending on the last byte of a page whose
-// successor is unmapped, so that a load crossing the page faults the test.
+// within a word, and with the text followed by exactly the eight bytes of
+// slack that the product gives it before a page that is unmapped, so that
+// a read past the slack faults the test. The slack holds bytes that would
+// change a result if they were taken for the text's own.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -20,11 +22,16 @@
 #include "test_archives.h"
 #include "run.h"
 #include "text.h"
+#include "word_access.h"
 
 namespace {
 
-// Two pages, the second one inaccessible: Place() puts a text so that its
-// NUL is the first page's last byte.
+// Bytes that a word path may read past a text but must never use: a NUL,
+// a '%', an '@', a control byte and a high byte.
+const char SlackBytes[ReadSlack + 1] = "\0%@\x01\x80@%\0";
+
+// Two pages, the second one inaccessible: Place() puts a text so that the
+// eight bytes of slack after it end on the first page's last byte.
 class PageEnd {
 public:
     PageEnd() {
@@ -38,17 +45,33 @@ public:
     PageEnd(const PageEnd&) = delete;
     PageEnd& operator=(const PageEnd&) = delete;
 
+    // The text and its NUL, then seven bytes of slack (a name in the image).
     char* Place(const std::string& text, size_t slot = 0) {
+        char* at = const_cast<char*>(Span(text, slot).Data);
+        at[text.size()] = '\0';
+        return at;
+    }
+    // The text, then eight bytes of slack (a template or an argument).
+    TextSpan Span(const std::string& text, size_t slot = 0) {
         // Slot 0 ends at the page's end, slot 1 just before slot 0's room.
-        size_t end = page_ - slot * 256;
-        char* at = base_ + end - text.size() - 1;
+        char* end = base_ + page_ - slot * 256;
+        char* at = end - ReadSlack - text.size();
+        std::memcpy(at, text.data(), text.size());
+        std::memcpy(at + text.size(), SlackBytes, ReadSlack);
+        return TextSpan{at, text.size()};
+    }
+    // A string that ends on the page's last byte, for StrLen.
+    char* Last(const std::string& text) {
+        char* at = base_ + page_ - text.size() - 1;
         std::memcpy(at, text.c_str(), text.size() + 1);
         return at;
     }
-    // The last 'size' bytes of the first page, without a NUL of their own.
+    // A library image as the product holds it: the bytes, then its zero
+    // padding, which ends on the page's last byte.
     BYTE* Tail(const std::string& bytes) {
-        BYTE* at = reinterpret_cast<BYTE*>(base_ + page_ - bytes.size());
+        BYTE* at = reinterpret_cast<BYTE*>(base_ + page_ - LibraryImagePadding - bytes.size());
         std::memcpy(at, bytes.data(), bytes.size());
+        std::memset(at + bytes.size(), 0, LibraryImagePadding);
         return at;
     }
 
@@ -56,6 +79,11 @@ private:
     size_t page_ = 0;
     char* base_ = nullptr;
 };
+
+SymbolName Entry(const char* text) {
+    TextSpan name = SpanOf(text);
+    return SymbolName{OrderKeyOf(name), name};
+}
 
 int ModelCompare(const char* a, const char* b) {
     for (;; ++a, ++b) {
@@ -66,6 +94,14 @@ int ModelCompare(const char* a, const char* b) {
 }
 
 int Sign(int v) { return (v > 0) - (v < 0); }
+
+// The converter's order of two names that are followed by their slack.
+int Compare(const char* a, const char* b) {
+    SymbolName x = Entry(a), y = Entry(b);
+    return SymbolLess(x, y) ? -1 : SymbolLess(y, x) ? 1 : 0;
+}
+
+std::string WithSlack(const std::string& text) { return text + std::string(ReadSlack, '\0'); }
 
 // Texts that stress the word paths: every length up to 20, a difference at
 // every position, bytes of 0x80 and above, and prefixes of each other.
@@ -85,25 +121,25 @@ std::vector<std::string> TrickyTexts() {
 
 }  // namespace
 
-TEST(WordPaths, CompareSymbolsAgreesWithTheByteModelEverywhere) {
+TEST(WordPaths, SymbolOrderAgreesWithTheByteModelEverywhere) {
     std::vector<std::string> texts = TrickyTexts();
     PageEnd page;
     for (const std::string& a : texts) {
         for (const std::string& b : texts) {
             int expected = ModelCompare(a.c_str(), b.c_str());
-            ASSERT_EQ(Sign(CompareSymbols(a.c_str(), b.c_str())), expected) << '"' << a << "\" \"" << b << '"';
-            // The same texts ending on the last byte before an unmapped page.
+            ASSERT_EQ(Compare(WithSlack(a).c_str(), WithSlack(b).c_str()), expected) << '"' << a << "\" \"" << b << '"';
+            // The same names, their terminators on the last byte before an unmapped page.
             char* pa = page.Place(a, 0);
             char* pb = page.Place(b, 1);
-            ASSERT_EQ(Sign(CompareSymbols(pa, pb)), expected) << a << ' ' << b;
-            ASSERT_EQ(Sign(CompareSymbols(pb, pa)), -expected) << a << ' ' << b;
+            ASSERT_EQ(Compare(pa, pb), expected) << a << ' ' << b;
+            ASSERT_EQ(Compare(pb, pa), -expected) << a << ' ' << b;
         }
     }
 }
 
-TEST(WordPaths, CompareSymbolsAtEveryAlignment) {
+TEST(WordPaths, SymbolOrderAtEveryAlignment) {
     std::mt19937 random(6);
-    std::vector<char> storage(4096 + 64);
+    std::vector<char> storage(4096 + 64);  // the texts' slack lies within it
     for (int round = 0; round < 20000; ++round) {
         size_t length = random() % 24;
         size_t offsetA = random() % 8, offsetB = random() % 8;
@@ -116,7 +152,7 @@ TEST(WordPaths, CompareSymbolsAtEveryAlignment) {
         char* pb = storage.data() + 2048 + offsetB;
         std::memcpy(pa, a.c_str(), a.size() + 1);
         std::memcpy(pb, b.c_str(), b.size() + 1);
-        ASSERT_EQ(Sign(CompareSymbols(pa, pb)), ModelCompare(pa, pb)) << a << ' ' << b;
+        ASSERT_EQ(Compare(pa, pb), ModelCompare(pa, pb)) << a << ' ' << b;
     }
 }
 
@@ -129,10 +165,14 @@ TEST(WordPaths, SortOfManyNamesMatchesTheModelOrder) {
                         std::to_string(4 * (random() % 13)));
     names.push_back("_CreateWindowStation\x80");
     names.push_back("_CreateWindowStation");
-    std::vector<char*> list;
-    for (std::string& n : names) list.push_back(n.data());
+    std::vector<SymbolName> list;
+    for (std::string& n : names) {
+        size_t length = n.size();
+        n.append(ReadSlack, '\0');
+        list.push_back(SymbolName{OrderKeyOf(TextSpan{n.data(), length}), TextSpan{n.data(), length}});
+    }
     SortSymbols(list.data(), list.size());
-    for (size_t i = 1; i < list.size(); ++i) ASSERT_LE(ModelCompare(list[i - 1], list[i]), 0) << i;
+    for (size_t i = 1; i < list.size(); ++i) ASSERT_LE(ModelCompare(list[i - 1].Name.Data, list[i].Name.Data), 0) << i;
 }
 
 TEST(WordPaths, PartitionAtAPageEndMovesAsInTheHeap) {
@@ -141,30 +181,37 @@ TEST(WordPaths, PartitionAtAPageEndMovesAsInTheHeap) {
     std::vector<std::string> texts = TrickyTexts();
     std::shuffle(texts.begin(), texts.end(), std::mt19937(8));
     std::vector<std::unique_ptr<PageEnd>> pages;
-    std::vector<char*> atPageEnds, inHeap;
+    std::vector<SymbolName> atPageEnds, inHeap;
     for (std::string& text : texts) {
         pages.push_back(std::make_unique<PageEnd>());
-        atPageEnds.push_back(pages.back()->Place(text));
-        inHeap.push_back(text.data());
+        atPageEnds.push_back(Entry(pages.back()->Place(text)));
+        text = WithSlack(text);
+        inHeap.push_back(Entry(text.data()));
     }
     long high = static_cast<long>(texts.size()) - 1;
     ASSERT_EQ(QuickSortLimited(atPageEnds.data(), 0, high, 0, QuickSortDepthLimit),
               QuickSortLimited(inHeap.data(), 0, high, 0, QuickSortDepthLimit));
-    for (size_t i = 0; i < texts.size(); ++i) ASSERT_STREQ(atPageEnds[i], inHeap[i]) << i;
+    for (size_t i = 0; i < texts.size(); ++i) ASSERT_STREQ(atPageEnds[i].Name.Data, inHeap[i].Name.Data) << i;
 }
 
-TEST(WordPaths, StrEqualLengthAndBytesEqualAgreeWithTheByteModel) {
+TEST(WordPaths, BytesEqualReadsOnlyItsBytes) {
     std::vector<std::string> texts = TrickyTexts();
     PageEnd page;
     for (const std::string& a : texts) {
         for (const std::string& b : texts) {
-            SIZE_T expected = a == b ? a.size() : 0;
-            ASSERT_EQ(StrEqualLength(a.c_str(), b.c_str()), expected) << a << ' ' << b;
-            ASSERT_EQ(StrEqualLength(page.Place(a, 0), page.Place(b, 1)), expected) << a << ' ' << b;
             SIZE_T common = std::min(a.size(), b.size());
-            bool prefixesEqual = a.compare(0, common, b, 0, common) == 0;
-            ASSERT_EQ(BytesEqual(page.Place(a, 0), page.Place(b, 1), common), prefixesEqual) << a << ' ' << b;
+            std::string x = a.substr(0, common), y = b.substr(0, common);
+            ASSERT_EQ(BytesEqual(page.Span(x, 0).Data, page.Span(y, 1).Data, common), x == y) << a << ' ' << b;
+            ASSERT_EQ(SameNonEmptyText(page.Span(a, 0), page.Span(b, 1)), a == b && !a.empty()) << a << ' ' << b;
         }
+    }
+}
+
+TEST(WordPaths, StrLenStopsAtANulOnAnyOfAPagesLastBytes) {
+    PageEnd page;
+    for (size_t length = 0; length <= 24; ++length) {
+        std::string text(length, 'n');
+        ASSERT_EQ(StrLen(page.Last(text)), length);
     }
 }
 
@@ -195,12 +242,13 @@ TEST(WordPaths, FormatTextWritesNothingPastItsNulNorPastItsSlack) {
             std::memset(out, '#', sizeof out);
             const char* args[] = {page.Place(arg, 1), page.Place(arg, 1)};
             SIZE_T n = FormatText(out, page.Place(templ, 0), args[0], args[1]);
+            const TextSpan spans[] = {page.Span(arg, 1), page.Span(arg, 1)};
             ASSERT_EQ(n, expected.size()) << templ << " / " << arg;
             ASSERT_EQ(std::string(out, n), expected);
             ASSERT_EQ(out[n], '\0');
             for (size_t i = n + 1; i < sizeof out; ++i) ASSERT_EQ(out[i], '#') << "byte " << i << " written";
             std::memset(out, '#', sizeof out);
-            n = FormatTextListWithSlack(out, page.Place(templ, 0), args, 2);
+            n = FormatTextListWithSlack(out, page.Span(templ, 0), spans, 2);
             ASSERT_EQ(std::string(out, n + 1), expected + '\0');
             for (size_t i = n + FormatSlack; i < sizeof out; ++i) ASSERT_EQ(out[i], '#') << "byte " << i << " written";
         }
@@ -221,28 +269,23 @@ TEST(WordPaths, CopyBytesCopiesExactlyTheCount) {
 
 TEST(WordPaths, SplitDecorationFindsTheAtSignInAnyWordAndAtAPageEnd) {
     PageEnd page;
-    TextBuffer buffer{};
+    auto text = [](TextSpan span) { return std::string(span.Data, span.Length); };
     std::string name = "_abcdefghijklmnopqrstuvwxyz";
     for (size_t at = 0; at <= 20; ++at) {
         std::string entry = name.substr(0, at) + "@" + std::to_string(at) + "@8";
-        std::string base = at == 0 ? std::string("@") + std::to_string(0) : name.substr(0, at);
-        for (const char* placed : {entry.c_str(), static_cast<const char*>(page.Place(entry))}) {
-            SplitName split = SplitDecoration(placed, buffer);
-            if (at == 0) {  // an '@' in first place belongs to the name
-                ASSERT_STREQ(buffer.Data, "@0");
-                ASSERT_STREQ(split.DecorationDigits, "8");
-            } else {
-                ASSERT_EQ(std::string(buffer.Data), base);
-                ASSERT_EQ(split.BaseLength, at);
-                ASSERT_EQ(std::string(split.DecorationDigits), std::to_string(at) + "@8");
-            }
+        SplitName split = SplitDecoration(page.Span(entry));
+        if (at == 0) {  // an '@' in first place belongs to the name
+            ASSERT_EQ(text(split.BaseName), "@0");
+            ASSERT_EQ(text(split.DecorationDigits), "8");
+        } else {
+            ASSERT_EQ(text(split.BaseName), name.substr(0, at));
+            ASSERT_EQ(text(split.DecorationDigits), std::to_string(at) + "@8");
         }
         std::string plain = name.substr(0, at);
-        SplitName split = SplitDecoration(page.Place(plain), buffer);
-        ASSERT_EQ(std::string(buffer.Data), plain);
-        ASSERT_EQ(split.DecorationDigits, nullptr);
+        split = SplitDecoration(page.Span(plain));
+        ASSERT_EQ(text(split.BaseName), plain);
+        ASSERT_FALSE(split.Decorated);
     }
-    ReleaseText(buffer);
 }
 
 TEST(WordPaths, ParamListsForEveryCount) {
@@ -253,7 +296,7 @@ TEST(WordPaths, ParamListsForEveryCount) {
         return list + "\r\n";
     };
     for (int count = 0; count <= 24; ++count) {
-        char buffer[ParamListCapacity + 1];
+        char buffer[ParamListCapacity];
         ASSERT_EQ(BuildDwordList(buffer, count), model(count, ":DWORD,").size());
         ASSERT_EQ(std::string(buffer), model(count, ":DWORD,"));
         ASSERT_EQ(BuildQwordList(buffer, count), model(count, ":QWORD,").size());
@@ -272,7 +315,7 @@ TEST(WordPaths, ValidationAndReadingFindTheLastNulAtTheVeryEndOfTheFile) {
         EXPECT_TRUE(IsValidImportLibrary(LibraryImage{at, bytes.size()})) << length;
         SymbolList kept = ReadSymbolTable(LibraryImage{at, bytes.size()});
         ASSERT_EQ(kept.Count, 2u) << length;
-        EXPECT_EQ(std::string(kept.Names[1]), std::string(length, 'n'));
+        EXPECT_EQ(std::string(kept.Names[1].Name.Data, kept.Names[1].Name.Length), std::string(length, 'n'));
         FreeBlock(kept.Names);
         std::string cut = TestArchive(name + ", cut");
         at = page.Tail(cut);
@@ -282,7 +325,7 @@ TEST(WordPaths, ValidationAndReadingFindTheLastNulAtTheVeryEndOfTheFile) {
         at = page.Tail(tab);
         kept = ReadSymbolTable(LibraryImage{at, tab.size()});
         ASSERT_EQ(kept.Count, 1u) << length;
-        EXPECT_STREQ(kept.Names[0], "_first");
+        EXPECT_STREQ(kept.Names[0].Name.Data, "_first");
         FreeBlock(kept.Names);
     }
 }
