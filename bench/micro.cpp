@@ -43,7 +43,7 @@ NameSet MakeNames(size_t count, Order order) {
     }
     for (std::string& name : set.text) {
         TextSpan span{name.c_str(), name.size()};
-        set.list.push_back(SymbolName{OrderKeyOf(span), span});
+        set.list.push_back(SymbolNameOf(span));
     }
     std::sort(set.list.begin(), set.list.end(), SymbolLess);
     if (order == Reversed) std::reverse(set.list.begin(), set.list.end());

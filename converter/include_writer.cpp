@@ -59,7 +59,7 @@ void WritePrototypeLines(const ConversionSettings& settings, const SplitName& sp
     } else {
         int count = ParamCountFromDecoration(split.DecorationDigits);
         if (count < 0) return;
-        char list[ParamListCapacity + ReadSlack];
+        char list[ParamListCapacity];
         SIZE_T listLength = settings.ParamListBuilder(list, count);
         AppendLine(output, settings.LineTemplate, NameArgument(base, keepFirstChar), TextSpan{list, listLength});
     }
@@ -142,8 +142,7 @@ void GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& se
         }
         const SymbolName& next = symbols.Names[i + 1];
         SplitName following = SplitDecoration(next.Name);
-        bool skipped = (entry.OrderKey == next.OrderKey && SameNonEmptyText(entry.Name, next.Name)) ||
-                       IsVariantOf(following.BaseName, split.BaseName);
+        bool skipped = SameName(entry, next) || IsVariantOf(following.BaseName, split.BaseName);
         if (!skipped) WriteEntryLines(settings, entry.Name, split, output);
         split = following;
     }

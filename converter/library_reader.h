@@ -14,11 +14,14 @@ struct LibraryImage {
     SIZE_T Size;
 };
 
-// A kept name: where it lies in the image, its length, and its first eight
-// bytes as one number whose unsigned order is the names' order (bytes past
-// the terminator count as zero), so that most comparisons need no more.
+// A kept name: where it lies in the image, its length, and its first
+// sixteen bytes as two numbers whose unsigned order is the names' order
+// (the terminator counts as a byte, what follows it as nothing), so that
+// most comparisons need no more. Names in the image are followed by their
+// terminator and the image's padding, which the word paths may read.
 struct SymbolName {
-    ULONGLONG OrderKey;
+    ULONGLONG OrderKey;  // bytes 0 to 7
+    ULONGLONG NextKey;   // bytes 8 to 15
     TextSpan Name;
 };
 
@@ -28,9 +31,12 @@ struct SymbolList {
     SIZE_T Count;
 };
 
-// The order key of a name: its first eight bytes, the terminator included
-// where it falls among them.
-ULONGLONG OrderKeyOf(TextSpan name);
+// The entry of a name followed by its terminator and eight readable bytes.
+SymbolName SymbolNameOf(TextSpan name);
+
+// True when both entries hold the same name, and it is not empty: two
+// empty names never count as equal.
+bool SameName(const SymbolName& a, const SymbolName& b);
 
 // The archive signature and the first member's header: the bytes to read
 // before the table's extent is known.

@@ -14,5 +14,6 @@ SIZE_T BuildQwordList(char* buffer, int count);
 
 // The most parameters a decoration gives: two digits of bytes, "99".
 constexpr int LongestParamList = 24;
-// Room a parameter list needs, its NUL included.
-constexpr SIZE_T ParamListCapacity = LongestParamList * 7 + 2 + 1;
+// Room a list's buffer needs: the longest list, its NUL, and the eight bytes
+// of slack that the builders may overwrite and the line builder may read.
+constexpr SIZE_T ParamListCapacity = LongestParamList * 7 + 2 + 1 + 8;

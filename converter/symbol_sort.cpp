@@ -10,7 +10,7 @@ namespace {
 // terminator cleared in both, compares in the symbol order as a key does.
 bool LessPastKey(const SymbolName& a, const SymbolName& b) {
     SIZE_T shorter = a.Name.Length < b.Name.Length ? a.Name.Length : b.Name.Length;
-    for (SIZE_T at = 8; at <= shorter; at += 8) {
+    for (SIZE_T at = 16; at <= shorter; at += 8) {
         ULONGLONG keep = LowBytes(shorter + 1 - at);
         ULONGLONG x = LoadQword(a.Name.Data + at) & keep;
         ULONGLONG y = LoadQword(b.Name.Data + at) & keep;
@@ -21,6 +21,7 @@ bool LessPastKey(const SymbolName& a, const SymbolName& b) {
 
 WORD_ROUTINE_INLINE bool Less(const SymbolName& a, const SymbolName& b) {
     if (a.OrderKey != b.OrderKey) return a.OrderKey < b.OrderKey;
+    if (a.NextKey != b.NextKey) return a.NextKey < b.NextKey;
     return LessPastKey(a, b);
 }
 

@@ -43,12 +43,6 @@ void CopyBytes(void* destination, const void* source, SIZE_T count) {
 
 namespace {
 
-// Copies 'count' bytes in whole words: reads and writes up to seven bytes
-// past them.
-WORD_ROUTINE_INLINE void CopyWithSlack(char* to, const char* from, SIZE_T count) {
-    for (SIZE_T i = 0; i < count; i += 8) StoreQword(to + i, LoadQword(from + i));
-}
-
 // The index of the next '%' in the span from 'at', or its length.
 WORD_ROUTINE_INLINE SIZE_T NextPlaceholder(TextSpan text, SIZE_T at) {
     const char* from = text.Data + at;

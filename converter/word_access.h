@@ -53,6 +53,12 @@ inline unsigned LowestMarkedByte(ULONGLONG marks) { return static_cast<unsigned>
 // loaded word the bytes of the text, without those of the slack.
 constexpr ULONGLONG LowBytes(SIZE_T count) { return count >= 8 ? ~0ull : (1ull << (8 * count)) - 1; }
 
+// Copies 'count' bytes in whole words: reads up to seven bytes past the
+// source's and writes up to seven past the destination's.
+WORD_ROUTINE_INLINE void CopyWithSlack(char* destination, const char* source, SIZE_T count) {
+    for (SIZE_T i = 0; i < count; i += 8) StoreQword(destination + i, LoadQword(source + i));
+}
+
 // The one scan: the index of the first of 'length' bytes that 'marks'
 // flags, or 'length' when none is. marks(at) gives, for the word at index
 // 'at', the top bit of each flagged byte, as ZeroBytes does: its lowest mark

@@ -31,7 +31,9 @@ V Kept(const std::string& table) {
     for (SIZE_T i = 0; i < list.Count; ++i) {
         const SymbolName& entry = list.Names[i];
         kept.emplace_back(entry.Name.Data, entry.Name.Length);
-        EXPECT_EQ(entry.OrderKey, OrderKeyOf(entry.Name)) << kept.back();
+        SymbolName fresh = SymbolNameOf(entry.Name);
+        EXPECT_EQ(entry.OrderKey, fresh.OrderKey) << kept.back();
+        EXPECT_EQ(entry.NextKey, fresh.NextKey) << kept.back();
     }
     FreeBlock(list.Names);
     return kept;

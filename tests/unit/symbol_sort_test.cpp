@@ -14,7 +14,7 @@ namespace {
 // zero bytes that the word paths may read.
 SymbolName Entry(const std::string& padded, size_t length) {
     TextSpan name{padded.c_str(), length};
-    return SymbolName{OrderKeyOf(name), name};
+    return SymbolNameOf(name);
 }
 
 // Names and the entries that the sort moves.

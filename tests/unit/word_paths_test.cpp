@@ -82,7 +82,7 @@ private:
 
 SymbolName Entry(const char* text) {
     TextSpan name = SpanOf(text);
-    return SymbolName{OrderKeyOf(name), name};
+    return SymbolNameOf(name);
 }
 
 int ModelCompare(const char* a, const char* b) {
@@ -169,7 +169,7 @@ TEST(WordPaths, SortOfManyNamesMatchesTheModelOrder) {
     for (std::string& n : names) {
         size_t length = n.size();
         n.append(ReadSlack, '\0');
-        list.push_back(SymbolName{OrderKeyOf(TextSpan{n.data(), length}), TextSpan{n.data(), length}});
+        list.push_back(SymbolNameOf(TextSpan{n.data(), length}));
     }
     SortSymbols(list.data(), list.size());
     for (size_t i = 1; i < list.size(); ++i) ASSERT_LE(ModelCompare(list[i - 1].Name.Data, list[i].Name.Data), 0) << i;
