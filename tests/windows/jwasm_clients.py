@@ -15,7 +15,8 @@ error is told apart by JWasm's message and by the include line it names:
     fails and assembles once `option nokeyword` takes the word out of
     JWasm's vocabulary;
   - one name declared twice, with other parameters or with and without C
-    (_X and _X@0, _X@12 and _X@16): the name has two PROTO lines that differ;
+    (_X and _X@0, _X@12 and _X@16): the name has two PROTO lines that
+    differ, and the library's symbol table two decorations of it;
   - a generic name that the library also exports by itself, kept apart from
     its 'A' variant by names that sort between them: its equ line redefines
     a name with a PROTO line;
@@ -28,7 +29,7 @@ one process each. A program prints what lstrlen (lstrlenA through the equ),
 lstrlenW and MulDiv(5, 3, 4) answered, and ends with the status
 lstrlen * 100 + lstrlenW * 10 + MulDiv: 214 when 'A','B',0,0 gave two ANSI
 characters and one wide one, and the three arguments of MulDiv arrived in
-their order (15 / 4 rounds to 4; any other order gives another number).
+their order (5 * 3 / 4 rounds to 4; reversed, they would give 2).
   32: no switch, under `.model flat, stdcall`; and -s under `.model flat, c`,
       where only the STDCALL of the prototypes makes the callee clean the
       stack: the 32-bit programs add to their status how far esp moved over
@@ -48,14 +49,16 @@ import tempfile
 from assembler_clients import (KERNEL32_DEF, MINGW_I686, MINGW_X86_64, ClientFailed, convert, convert_directory, fail,
                                import_library, in_parallel, link, run_under_wine)
 
-Target = collections.namedtuple("Target", "switch libraries output_format header")
+# keeps_first_char: the names are the library's whole (-l64), not from their
+# second character, which drops the underscore of 32-bit names.
+Target = collections.namedtuple("Target", "switch libraries output_format header keeps_first_char")
 SOURCE_32 = ".386\n.model flat, {model}\noption casemap:none\n"
 SOURCE_64 = "option casemap:none\noption win64:3\noption frame:auto\n"
 TARGETS = {
-    "default": Target(None, MINGW_I686, "-coff", SOURCE_32.format(model="stdcall")),
-    "s": Target("-s", MINGW_I686, "-coff", SOURCE_32.format(model="stdcall")),
-    "p64": Target("-p64", MINGW_I686, "-win64", SOURCE_64),
-    "l64": Target("-l64", MINGW_X86_64, "-win64", SOURCE_64),
+    "default": Target(None, MINGW_I686, "-coff", SOURCE_32.format(model="stdcall"), False),
+    "s": Target("-s", MINGW_I686, "-coff", SOURCE_32.format(model="stdcall"), False),
+    "p64": Target("-p64", MINGW_I686, "-win64", SOURCE_64, False),
+    "l64": Target("-l64", MINGW_X86_64, "-win64", SOURCE_64, True),
 }
 
 # "libfoo.inc(12) : Error A2209: Syntax error: dup"
@@ -128,22 +131,26 @@ BODY_64 = """        invoke  lstrlen, addr sample
         add     rax, product
         invoke  ExitProcess, rax
 """
+
+
+def program_32(model):
+    return PROGRAM.format(header=SOURCE_32.format(model=model), stack_format=" stack %d", word="dd", body=BODY_32)
+
+
+PROGRAM_64 = PROGRAM.format(header=SOURCE_64, stack_format="", word="dq", body=BODY_64)
+OUTPUT_32 = "lstrlen 2 lstrlenW 1 MulDiv 4 stack 0"
+OUTPUT_64 = "lstrlen 2 lstrlenW 1 MulDiv 4"
+# include_machine: the libraries the include files are made from;
+# machine: the program's, and the libraries it links with.
 Program = collections.namedtuple("Program", "include_machine machine source output")
 PROGRAMS = {
-    "32": {
-        None: Program("x86", "x86", PROGRAM.format(header=SOURCE_32.format(model="stdcall"), stack_format=" stack %d",
-                                                   word="dd", body=BODY_32), "lstrlen 2 lstrlenW 1 MulDiv 4 stack 0"),
-        "-s": Program("x86", "x86", PROGRAM.format(header=SOURCE_32.format(model="c"), stack_format=" stack %d",
-                                                   word="dd", body=BODY_32), "lstrlen 2 lstrlenW 1 MulDiv 4 stack 0"),
-    },
-    "64": {
-        "-p64": Program("x86", "x64", PROGRAM.format(header=SOURCE_64, stack_format="", word="dq", body=BODY_64),
-                        "lstrlen 2 lstrlenW 1 MulDiv 4"),
-        "-l64": Program("x64", "x64", PROGRAM.format(header=SOURCE_64, stack_format="", word="dq", body=BODY_64),
-                        "lstrlen 2 lstrlenW 1 MulDiv 4"),
-    },
+    "32": {None: Program("x86", "x86", program_32("stdcall"), OUTPUT_32),
+           "-s": Program("x86", "x86", program_32("c"), OUTPUT_32)},
+    "64": {"-p64": Program("x86", "x64", PROGRAM_64, OUTPUT_64),
+           "-l64": Program("x64", "x64", PROGRAM_64, OUTPUT_64)},
 }
 STATUS = 214
+SHOWN_FAILURES = 20
 
 
 def run_jwasm(jwasm, output_format, source, workdir, stem):
@@ -201,10 +208,25 @@ def prototypes_of(include):
     return prototypes
 
 
-def explain(finding, prototypes, reserved):
+def exported_decorations(library, keeps_first_char):
+    """{name: the decorations it is exported with} from the library's symbol
+    table, its first member: _X@12 and __imp__X@12 give X with '12', _X and
+    __imp__X give X with ''."""
+    data = library.read_bytes()
+    table = data[68:68 + int(data[56:66])]  # after the signature and the member's header, which gives its size
+    count = int.from_bytes(table[:4], "big")
+    decorations = collections.defaultdict(set)
+    for symbol in table[4 + 4 * count:].decode("latin-1").split("\0")[:count]:
+        symbol = symbol.removeprefix("__imp_")
+        base, _, decoration = symbol[1:].partition("@")
+        decorations[symbol[:1] + base if keeps_first_char else base].add(decoration)
+    return decorations
+
+
+def explain(finding, prototypes, decorations, reserved):
     """The reason the library's own names give for the error, or None."""
     name = finding.line.split()[0] if finding.line.strip() else ""
-    if finding.code in TWICE_CODES and len(prototypes.get(name, ())) > 1:
+    if finding.code in TWICE_CODES and len(prototypes.get(name, ())) > 1 and len(decorations.get(name, ())) > 1:
         return TWICE
     if (finding.code == "A2143" and finding.text == f"Symbol redefinition: {name}"
             and finding.line.startswith(f"{name} equ <") and name in prototypes):
@@ -225,30 +247,42 @@ def report_counts(label, includes, failures, explained):
               + (f" ({', '.join(names[:8])}{', ...' if len(names) > 8 else ''})" if names else ""))
 
 
+def classify(target, failures, reserved):
+    """(include, name, reason) for each error that the library's names
+    explain, and a description of each error that they do not."""
+    explained, unexplained = [], []
+    for include, found in sorted(failures.items()):
+        prototypes = prototypes_of(include)
+        decorations = exported_decorations(target.libraries / f"{include.stem}.a", target.keeps_first_char)
+        for finding in found:
+            why = explain(finding, prototypes, decorations, reserved)
+            if why is None:
+                unexplained.append(f"{include.name}({finding.number}): {finding.code} {finding.text}: "
+                                   f"{finding.line!r}")
+            else:
+                explained.append((include, finding.line.split()[0], why))
+    return explained, unexplained
+
+
 def mingw(options):
     target = TARGETS[options.switch]
-    failed = 0
-    explained = []  # (include, name, reason)
     with tempfile.TemporaryDirectory(prefix="carvex-jwasm-") as tmp:
         workdir = pathlib.Path(tmp)
         includes = convert_directory(options.carvex, target.libraries, target.switch, workdir)
         findings = in_parallel(lambda include: assemble_include(options.jwasm, target, include), includes)
         failures = {include: found for include, found in findings.items() if found}
-        reserved = reserved_lines(options.jwasm, target, {finding.line for found in failures.values()
-                                                          for finding in found if finding.code in RESERVED_CODES},
-                                  workdir)
-        for include, found in sorted(failures.items()):
-            prototypes = prototypes_of(include)
-            for finding in found:
-                why = explain(finding, prototypes, reserved)
-                if why is None:
-                    failed += fail(f"{include.name}({finding.number}): {finding.code} {finding.text}: {finding.line!r}")
-                else:
-                    explained.append((include, finding.line.split()[0], why))
+        candidates = {finding.line for found in failures.values() for finding in found
+                      if finding.code in RESERVED_CODES}
+        reserved = reserved_lines(options.jwasm, target, candidates, workdir)
+        explained, unexplained = classify(target, failures, reserved)
+    for failure in unexplained[:SHOWN_FAILURES]:
+        fail(failure)
+    if len(unexplained) > SHOWN_FAILURES:
+        fail(f"and {len(unexplained) - SHOWN_FAILURES} more errors of no accepted reason")
     report_counts(options.switch, includes, failures, explained)
     if len(failures) == len(includes):
-        failed += fail(f"{options.switch}: no include file assembles")
-    return 1 if failed else 0
+        unexplained.append(fail(f"{options.switch}: no include file assembles"))
+    return 1 if unexplained else 0
 
 
 def build_program(options, switch, program, workdir):
@@ -262,7 +296,7 @@ def build_program(options, switch, program, workdir):
     output_format = "-coff" if program.machine == "x86" else "-win64"
     status, _, report = run_jwasm(options.jwasm, output_format, program.source, workdir, "program")
     if status != 0:
-        raise ClientFailed(f"{switch}: jwasm: {report}")
+        raise ClientFailed(f"{switch or 'no switch'}: jwasm: {report}")
     libraries = [workdir / program.machine / f"{name}.lib" for name in ("kernel32", "user32")]
     return link(options.lld_link, program.machine, [workdir / "program.obj"], libraries, workdir / "program.exe")
 
