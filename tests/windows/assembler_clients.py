@@ -2,6 +2,7 @@
 with carvex, assembling a whole directory's include files at once, import
 libraries made from .def text, linking with lld-link and running the
 programs under Wine."""
+import argparse
 import concurrent.futures
 import os
 import pathlib
@@ -33,6 +34,27 @@ MACHINES = {"x86": ("i386", "/machine:x86", "/safeseh:no"), "x64": ("i386:x86-64
 
 class ClientFailed(Exception):
     pass
+
+
+def argument_parser(description):
+    """The options of every client's test; each adds its assembler's."""
+    parser = argparse.ArgumentParser(description=description, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--carvex", required=True, help="the Linux carvex, which writes the include files")
+    parser.add_argument("--lld-link", default="lld-link")
+    parser.add_argument("--dlltool", default="llvm-dlltool")
+    parser.add_argument("--wine32", default="/usr/lib/wine/wine")
+    parser.add_argument("--wine-prefix")
+    return parser
+
+
+def run_check(checks, options):
+    """The exit status of the check that options.check names: 1, with the
+    reason printed, when it fails."""
+    options.carvex = str(pathlib.Path(options.carvex).resolve())
+    try:
+        return checks[options.check](options)
+    except ClientFailed as failure:
+        return fail(failure)
 
 
 def fail(why):
@@ -94,12 +116,22 @@ def link(lld_link, machine, objects, libraries, program):
     return program
 
 
-def run_under_wine(wine, programs, prefix):
-    """{program: its finished process}, all started at once: a 32-bit Wine
-    process is slow to start under an emulator."""
+def run_under_wine(wine, expected, prefix):
+    """Runs the programs, all at once (a 32-bit Wine process is slow to start
+    under an emulator), and checks each one's output and exit status.
+    expected: {program: (label, standard output, exit status)}. 1 when one
+    differs."""
     environment = wine_prefix.environment(prefix)
-    with concurrent.futures.ThreadPoolExecutor(max_workers=len(programs)) as pool:
+    with concurrent.futures.ThreadPoolExecutor(max_workers=len(expected)) as pool:
         runs = {program: pool.submit(subprocess.run, [wine, str(program)], cwd=program.parent, env=environment,
                                      capture_output=True, timeout=600)
-                for program in programs}
-    return {program: run.result() for program, run in runs.items()}
+                for program in expected}
+    failed = 0
+    for program, (label, output, status) in expected.items():
+        result = runs[program].result()
+        if result.stdout != output or result.returncode != status:
+            failed += fail(f"{label} program: output {result.stdout!r}, status {result.returncode}; "
+                           f"wanted {output!r}, status {status}")
+        else:
+            print(f"{label} program: {result.stdout!r}, status {status}")
+    return 1 if failed else 0

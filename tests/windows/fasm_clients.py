@@ -19,14 +19,13 @@ from lstrlenA and lstrlenW, is given the bytes 'A','B',0,0: two characters
 for lstrlenA, one for lstrlenW, so the output shows which variant each
 object called.
 """
-import argparse
 import pathlib
 import subprocess
 import sys
 import tempfile
 
-from assembler_clients import (KERNEL32_DEF, MINGW_I686, ClientFailed, convert, convert_directory, fail,
-                               import_library, in_parallel, link, run_under_wine)
+from assembler_clients import (KERNEL32_DEF, MINGW_I686, ClientFailed, argument_parser, convert, convert_directory,
+                               fail, import_library, in_parallel, link, run_check, run_under_wine)
 
 # What a FASM user writes before including the files.
 MACROS = ("macro EXTRNDEF symbol,name { extrn symbol as name:dword }\n"
@@ -130,39 +129,22 @@ def build_program(options, switch, workdir):
 
 
 def programs(options):
-    failed = 0
     with tempfile.TemporaryDirectory(prefix="carvex-fasm-programs-") as tmp:
-        built = {}
+        expected = {}
         for switch in MODES:
             workdir = pathlib.Path(tmp) / switch[1:]
             workdir.mkdir()
-            built[build_program(options, switch, workdir)] = switch
-        for program, result in run_under_wine(options.wine32, list(built), options.wine_prefix).items():
-            mode = built[program][1:]
-            wanted = f"{mode} ansi lstrlen 2\r\n{mode} unicode lstrlen 1\r\n".encode()
-            if result.stdout != wanted or result.returncode != 21:
-                failed += fail(f"{built[program]} program: output {result.stdout!r}, status {result.returncode}; "
-                               f"wanted {wanted!r}, status 21")
-            else:
-                print(f"{built[program]} program: {result.stdout!r}, status 21")
-    return 1 if failed else 0
+            mode = switch[1:]
+            output = f"{mode} ansi lstrlen 2\r\n{mode} unicode lstrlen 1\r\n".encode()
+            expected[build_program(options, switch, workdir)] = (switch, output, 21)
+        return run_under_wine(options.wine32, expected, options.wine_prefix)
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--carvex", required=True, help="the Linux carvex, which writes the include files")
+    parser = argument_parser(__doc__)
     parser.add_argument("--fasm", default="fasm")
-    parser.add_argument("--lld-link", default="lld-link")
-    parser.add_argument("--dlltool", default="llvm-dlltool")
-    parser.add_argument("--wine32", default="/usr/lib/wine/wine")
-    parser.add_argument("--wine-prefix")
     parser.add_argument("check", choices=["mingw", "programs"])
-    options = parser.parse_args()
-    options.carvex = str(pathlib.Path(options.carvex).resolve())
-    try:
-        return {"mingw": mingw, "programs": programs}[options.check](options)
-    except ClientFailed as failure:
-        return fail(failure)
+    return run_check({"mingw": mingw, "programs": programs}, parser.parse_args())
 
 
 if __name__ == "__main__":

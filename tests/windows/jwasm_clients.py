@@ -38,7 +38,6 @@ their order (5 * 3 / 4 rounds to 4; reversed, they would give 2).
       counts), linked with the 64-bit library of the same plain names; -l64
       over that 64-bit library (VARARG prototypes).
 """
-import argparse
 import collections
 import pathlib
 import re
@@ -46,8 +45,8 @@ import subprocess
 import sys
 import tempfile
 
-from assembler_clients import (KERNEL32_DEF, MINGW_I686, MINGW_X86_64, ClientFailed, convert, convert_directory, fail,
-                               import_library, in_parallel, link, run_under_wine)
+from assembler_clients import (KERNEL32_DEF, MINGW_I686, MINGW_X86_64, ClientFailed, argument_parser, convert,
+                               convert_directory, fail, import_library, in_parallel, link, run_check, run_under_wine)
 
 # keeps_first_char: the names are the library's whole (-l64), not from their
 # second character, which drops the underscore of 32-bit names.
@@ -302,43 +301,25 @@ def build_program(options, switch, program, workdir):
 
 
 def programs(options):
-    wine = options.wine32 if options.bits == "32" else options.wine64
-    failed = 0
     with tempfile.TemporaryDirectory(prefix="carvex-jwasm-programs-") as tmp:
-        built = {}
+        expected = {}
         for switch, program in PROGRAMS[options.bits].items():
             workdir = pathlib.Path(tmp) / (switch or "default")
             workdir.mkdir()
-            built[build_program(options, switch, program, workdir)] = (switch or "no switch", program)
-        for executable, result in run_under_wine(wine, list(built), options.wine_prefix).items():
-            label, program = built[executable]
-            wanted = f"{program.output}\r\n".encode()
-            if result.stdout != wanted or result.returncode != STATUS:
-                failed += fail(f"{label} program: output {result.stdout!r}, status {result.returncode}; "
-                               f"wanted {wanted!r}, status {STATUS}")
-            else:
-                print(f"{label} program: {result.stdout!r}, status {STATUS}")
-    return 1 if failed else 0
+            executable = build_program(options, switch, program, workdir)
+            expected[executable] = (switch or "no switch", f"{program.output}\r\n".encode(), STATUS)
+        wine = options.wine32 if options.bits == "32" else options.wine64
+        return run_under_wine(wine, expected, options.wine_prefix)
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--carvex", required=True, help="the Linux carvex, which writes the include files")
+    parser = argument_parser(__doc__)
     parser.add_argument("--jwasm", required=True)
-    parser.add_argument("--lld-link", default="lld-link")
-    parser.add_argument("--dlltool", default="llvm-dlltool")
-    parser.add_argument("--wine32", default="/usr/lib/wine/wine")
     parser.add_argument("--wine64", default="/usr/lib/wine/wine64")
-    parser.add_argument("--wine-prefix")
     checks = parser.add_subparsers(dest="check", required=True)
     checks.add_parser("mingw").add_argument("switch", choices=list(TARGETS))
     checks.add_parser("programs").add_argument("bits", choices=list(PROGRAMS))
-    options = parser.parse_args()
-    options.carvex = str(pathlib.Path(options.carvex).resolve())
-    try:
-        return {"mingw": mingw, "programs": programs}[options.check](options)
-    except ClientFailed as failure:
-        return fail(failure)
+    return run_check({"mingw": mingw, "programs": programs}, parser.parse_args())
 
 
 if __name__ == "__main__":
