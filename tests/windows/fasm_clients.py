@@ -19,32 +19,18 @@ from lstrlenA and lstrlenW, is given the bytes 'A','B',0,0: two characters
 for lstrlenA, one for lstrlenW, so the output shows which variant each
 object called.
 """
-import argparse
-import concurrent.futures
-import os
 import pathlib
 import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
-import wine_prefix  # noqa: E402
+from assembler_clients import (KERNEL32_DEF, MINGW_I686, ClientFailed, argument_parser, convert, convert_directory,
+                               fail, import_library, in_parallel, link, run_check, run_under_wine)
 
-MINGW_I686 = pathlib.Path("/usr/i686-w64-mingw32/lib")
 # What a FASM user writes before including the files.
 MACROS = ("macro EXTRNDEF symbol,name { extrn symbol as name:dword }\n"
           "macro EXTERNDEF symbol,name { extrn symbol as name }\n")
 ACCEPTED = ("reserved word used as symbol", "symbol already defined")
-# The library the programs link with. fasm lists every declared name in the
-# object, used or not, so the library holds only what the linker can resolve.
-KERNEL32_DEF = """LIBRARY KERNEL32.dll
-EXPORTS
-  ExitProcess@4
-  GetStdHandle@4
-  lstrlenA@4
-  lstrlenW@4
-  WriteFile@20
-"""
 MODES = {"-fd": "call [{}]", "-fi": "call {}"}  # through the import pointer, through the thunk
 
 CHECK_SOURCE = """format MS COFF
@@ -90,17 +76,6 @@ start:  call    check_ansi
 """
 
 
-def fail(why):
-    print(f"FAIL {why}")
-    return 1
-
-
-def convert(carvex, pattern, switch, workdir):
-    result = subprocess.run([carvex, pattern, switch], cwd=workdir, capture_output=True, timeout=600)
-    if result.returncode != 0:
-        raise SystemExit(fail(f"carvex {pattern} {switch}: status {result.returncode}: {result.stdout[-300:]!r}"))
-
-
 def assemble(fasm, include, workdir):
     """fasm's verdict on one include file: None when it assembles, else its error."""
     source = workdir / (include.stem + ".asm")
@@ -115,19 +90,12 @@ def assemble(fasm, include, workdir):
 
 
 def mingw(options):
-    libraries = sorted(MINGW_I686.glob("*.a"))
-    if not libraries:
-        return fail(f"no libraries in {MINGW_I686} (is mingw-w64 installed?)")
     failed = 0
     for switch in MODES:
         with tempfile.TemporaryDirectory(prefix="carvex-fasm-") as tmp:
             workdir = pathlib.Path(tmp)
-            convert(options.carvex, f"{MINGW_I686}/*.a", switch, workdir)
-            includes = sorted(workdir.glob("*.inc"))
-            if len(includes) != len(libraries):
-                failed += fail(f"{switch}: {len(includes)} include files for {len(libraries)} libraries")
-            with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count()) as pool:
-                verdicts = dict(zip(includes, pool.map(lambda inc: assemble(options.fasm, inc, workdir), includes)))
+            includes = convert_directory(options.carvex, MINGW_I686, switch, workdir)
+            verdicts = in_parallel(lambda inc: assemble(options.fasm, inc, workdir), includes)
         counts = {reason: sum(verdict == reason for verdict in verdicts.values()) for reason in ACCEPTED}
         print(f"{switch}: {len(includes)} include files: {sum(v is None for v in verdicts.values())} assemble, "
               + ", ".join(f"{count} '{reason}'" for reason, count in counts.items()))
@@ -141,9 +109,7 @@ def mingw(options):
 
 def build_program(options, switch, workdir):
     """One program for one include mode; returns its path."""
-    (workdir / "kernel32.def").write_text(KERNEL32_DEF)
-    subprocess.run([options.dlltool, "-m", "i386", "-k", "-d", "kernel32.def", "-l", "kernel32.lib"],
-                   cwd=workdir, check=True, timeout=120)
+    library = import_library(options.dlltool, KERNEL32_DEF, "kernel32", "x86", workdir)
     convert(options.carvex, "kernel32.lib", switch, workdir)
     call = MODES[switch].format
     mode = switch[1:]
@@ -157,55 +123,28 @@ def build_program(options, switch, workdir):
         result = subprocess.run([options.fasm, f"{name}.asm", f"{name}.obj"], cwd=workdir, capture_output=True,
                                 text=True, timeout=120)
         if result.returncode != 0:
-            raise SystemExit(fail(f"{switch}: fasm {name}.asm: {result.stdout}"))
-    program = workdir / f"{mode}.exe"
-    result = subprocess.run([options.lld_link, "/nologo", "/machine:x86", "/safeseh:no", "/nodefaultlib",
-                             "/entry:start", "/subsystem:console", f"/out:{program.name}", "main.obj",
-                             "check_ansi.obj", "check_unicode.obj", "kernel32.lib"],
-                            cwd=workdir, capture_output=True, text=True, timeout=120)
-    if result.returncode != 0:
-        raise SystemExit(fail(f"{switch}: lld-link: {result.stdout}{result.stderr}"))
-    return program
+            raise ClientFailed(f"{switch}: fasm {name}.asm: {result.stdout}")
+    objects = [workdir / f"{name}.obj" for name in sources]
+    return link(options.lld_link, "x86", objects, [library], workdir / f"{mode}.exe")
 
 
 def programs(options):
-    environment = wine_prefix.environment(options.wine_prefix)
-    failed = 0
     with tempfile.TemporaryDirectory(prefix="carvex-fasm-programs-") as tmp:
-        built = {}
+        expected = {}
         for switch in MODES:
             workdir = pathlib.Path(tmp) / switch[1:]
             workdir.mkdir()
-            built[switch] = build_program(options, switch, workdir)
-        # 32-bit Wine processes are slow to start under an emulator: both at once.
-        with concurrent.futures.ThreadPoolExecutor(max_workers=len(built)) as pool:
-            runs = {switch: pool.submit(subprocess.run, [options.wine32, str(program)], cwd=program.parent,
-                                        env=environment, capture_output=True, timeout=600)
-                    for switch, program in built.items()}
-        for switch, run in runs.items():
-            result = run.result()
             mode = switch[1:]
-            wanted = f"{mode} ansi lstrlen 2\r\n{mode} unicode lstrlen 1\r\n".encode()
-            if result.stdout != wanted or result.returncode != 21:
-                failed += fail(f"{switch} program: output {result.stdout!r}, status {result.returncode}; "
-                               f"wanted {wanted!r}, status 21")
-            else:
-                print(f"{switch} program: {result.stdout!r}, status 21")
-    return 1 if failed else 0
+            output = f"{mode} ansi lstrlen 2\r\n{mode} unicode lstrlen 1\r\n".encode()
+            expected[build_program(options, switch, workdir)] = (switch, output, 21)
+        return run_under_wine(options.wine32, expected, options.wine_prefix)
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--carvex", required=True, help="the Linux carvex, which writes the include files")
+    parser = argument_parser(__doc__)
     parser.add_argument("--fasm", default="fasm")
-    parser.add_argument("--lld-link", default="lld-link")
-    parser.add_argument("--dlltool", default="llvm-dlltool")
-    parser.add_argument("--wine32", default="/usr/lib/wine/wine")
-    parser.add_argument("--wine-prefix")
     parser.add_argument("check", choices=["mingw", "programs"])
-    options = parser.parse_args()
-    options.carvex = str(pathlib.Path(options.carvex).resolve())
-    return {"mingw": mingw, "programs": programs}[options.check](options)
+    return run_check({"mingw": mingw, "programs": programs}, parser.parse_args())
 
 
 if __name__ == "__main__":
