@@ -13,7 +13,7 @@ sudo=""
 # packages, the fuzzer and the benchmarks. cpack's .deb asks dpkg-shlibdeps
 # (dpkg-dev) for its Depends and file(1) which files are programs.
 build_packages=(cmake ninja-build g++)
-test_packages=(python3 libx11-dev libgtest-dev dpkg-dev file
+test_packages=(python3 make libx11-dev libgtest-dev dpkg-dev file
                clang lld llvm libclang-rt-14-dev libbenchmark-dev
                xvfb x11-apps netpbm twm time
                mingw-w64-i686-dev mingw-w64-x86-64-dev wine64 wine32:i386 fasm)

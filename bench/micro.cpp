@@ -41,11 +41,14 @@ NameSet MakeNames(size_t count, Order order) {
             for (int copy = 0; copy < 2 && set.text.size() < count; ++copy)
                 set.text.push_back(std::string(base) + letter + "@" + std::to_string(size));
     }
+    // Each name followed by its terminator and the padding the library
+    // image gives the word paths.
     for (std::string& name : set.text) {
-        TextSpan span{name.c_str(), name.size()};
-        set.list.push_back(SymbolNameOf(span));
+        SIZE_T length = name.size();
+        name.append(LibraryImagePadding + 1, '\0');
+        set.list.push_back(SymbolNameOf(TextSpan{name.c_str(), length}));
     }
-    std::sort(set.list.begin(), set.list.end(), SymbolLess);
+    SortSymbols(set.list.data(), set.list.size());
     if (order == Reversed) std::reverse(set.list.begin(), set.list.end());
     if (order == Shuffled) std::shuffle(set.list.begin(), set.list.end(), random);
     return set;

@@ -49,8 +49,6 @@ bool IsInOrder(const SymbolName* list, SIZE_T count) {
 
 }  // namespace
 
-bool SymbolLess(const SymbolName& a, const SymbolName& b) { return Less(a, b); }
-
 SIZE_T ForwardGap(SIZE_T gap) { return ShrinkGap(gap, 20, 27); }  // gap / 1.35
 SIZE_T BackwardGap(SIZE_T gap) { return ShrinkGap(gap, 5, 7); }   // gap / 1.4
 

@@ -1,12 +1,10 @@
 // Orders the symbol names in place: a quicksort with a depth limit, and a
-// comb sort ending in an insertion sort when the limit is reached.
+// comb sort ending in an insertion sort when the limit is reached. The
+// order: byte by byte, each byte a signed 8-bit value, the terminator
+// taking part as 0; most pairs are told apart by their keys alone.
 #pragma once
 
 #include "library_reader.h"
-
-// The symbol order: byte by byte, each byte a signed 8-bit value, the
-// terminator taking part as 0. Most pairs are told apart by their keys.
-bool SymbolLess(const SymbolName& a, const SymbolName& b);
 
 constexpr int QuickSortDepthLimit = 100;
 

@@ -189,6 +189,12 @@ def batch_cases():
                {"noext": good})
     yield Case("non-archive without a dot is skipped", ["noext"], processing("noext") + INVALID, 1,
                {"noext": b"text"})
+    yield Case("archive without a dot names its path", ["libs/noext"],
+               processing("noext") + b"no file extension , libs/noext", 1, {"libs/noext": good})
+    yield Case("star matches an empty tail", ["x.lib*"], processing("x.lib"), 0, {"x.lib": good}, {"x.inc": good_inc})
+    # The root folder is listed like any other; what is there is a folder.
+    yield Case("pattern in the root folder", ["/et*"], processing("etc") + b"cannot read source file", 1,
+               linux_only=True)
     yield Case("output names", ["*"], processing("a.b.lib", "x.a", "x.lib.bak", "x.libx"), 0,
                {"x.a": good, "x.libx": good, "x.lib.bak": good, "a.b.lib": good},
                {"x.inc": good_inc, "x.incx": good_inc, "x.lib.inc": good_inc, "a.b.inc": good_inc})
@@ -219,6 +225,8 @@ def hostile_cases():
     # A CR LF in a name would put a line of the library's choosing into the include.
     yield converts("names holding control bytes", ["_Ok@4", "_Bad\r\nint 3\r\n@4", "_Tab\t@4", "\x01x", "__imp_\x1fy"],
                    "", lines("Ok PROTO :DWORD"))
+    yield converts("names after one with a control byte read whole", ["_Bad\r\n@4", "_Good@8", "_Last@4"], "",
+                   lines("Good PROTO :DWORD,:DWORD", "Last PROTO :DWORD"))
     # Far more text than a file may hold: the write fails part way.
     big = archive([f"_Function{i:05d}@8" for i in range(3000)])
     yield Case("write fails part way", ["x.lib"], processing("x.lib") + b"cannot write output file x.inc\r\n", 1,
@@ -243,6 +251,7 @@ def table_cases():
                {"x.inc": lines("Foo PROTO :DWORD")})
     broken = {
         "first member not a linker member": archive(["_Foo@4"], member_name=b"/1/"),
+        "member name differs in its last byte": archive(["_Foo@4"], member_name=b"/" + b" " * 14 + b"x"),
         "header cut short": archive(["_Foo@4"])[:40],
         "count past the end": archive(["_Foo@4"], count=2),
         "count of 0xFFFFFFFF": archive(["_Foo@4"], count=0xFFFFFFFF),

@@ -4,32 +4,6 @@
 
 #include "include_writer.h"
 
-TEST(SplitDecoration, CutsAtTheFirstAtSignAfterTheFirstCharacter) {
-    struct Case {
-        const char* entry;
-        const char* base;
-        const char* digits;  // null: not decorated
-    } cases[] = {
-        {"_LoadIconA@8", "_LoadIconA", "8"},
-        {"_Foo@4@8", "_Foo", "4@8"},
-        {"_Foo@", "_Foo", ""},
-        {"_Bar", "_Bar", nullptr},
-        {"@Fast@8", "@Fast", "8"},
-        {"@", "@", nullptr},
-        {"", "", nullptr},
-        {"A@1", "A", "1"},
-    };
-    auto text = [](TextSpan span) { return std::string(span.Data, span.Length); };
-    for (const Case& c : cases) {
-        SplitName split = SplitDecoration(SpanOf(c.entry));
-        EXPECT_EQ(text(split.BaseName), c.base) << c.entry;
-        EXPECT_EQ(split.Decorated, c.digits != nullptr) << c.entry;
-        if (c.digits != nullptr) EXPECT_EQ(text(split.DecorationDigits), c.digits) << c.entry;
-    }
-    std::string longName = "_" + std::string(1000, 'n') + "@8";
-    EXPECT_EQ(text(SplitDecoration(SpanOf(longName.c_str())).BaseName), longName.substr(0, 1001));
-}
-
 TEST(ParamCountFromDecoration, ReadsAtMostTwoDigitsOfBytes) {
     struct Case {
         const char* digits;

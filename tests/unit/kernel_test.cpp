@@ -283,10 +283,12 @@ TEST(WriteFile, ReportsAFailedWriteHonestly) {
 
 TEST(HeapAlloc, ZeroFillsWhenAsked) {
     // Blocks of each size are dirtied and freed first, so that the zeroed
-    // ones may well be the same memory handed out again.
+    // ones may well be the same memory handed out again. The sizes straddle
+    // the one from which blocks are mappings of their own, and huge pages.
     HANDLE heap = GetProcessHeap();
     ASSERT_NE(heap, nullptr);
-    for (SIZE_T size : {SIZE_T{24}, SIZE_T{4096}, SIZE_T{100000}, (SIZE_T{3} << 20) + 5}) {
+    for (SIZE_T size : {SIZE_T{24}, SIZE_T{4096}, SIZE_T{100000}, (SIZE_T{1} << 20) - 1, SIZE_T{1} << 20,
+                        (SIZE_T{2} << 20) - 16, (SIZE_T{2} << 20) + 1, (SIZE_T{3} << 20) + 5}) {
         std::vector<unsigned char*> dirty;
         for (int i = 0; i < 4; ++i) {
             dirty.push_back(static_cast<unsigned char*>(HeapAlloc(heap, 0, size)));
@@ -298,6 +300,7 @@ TEST(HeapAlloc, ZeroFillsWhenAsked) {
             auto* block = static_cast<unsigned char*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, size));
             ASSERT_NE(block, nullptr);
             dirty[i] = block;
+            EXPECT_EQ(reinterpret_cast<ULONG_PTR>(block) % 16, 0u);
             SIZE_T at = 0;
             while (at < size && block[at] == 0) ++at;
             ASSERT_EQ(at, size) << "a block of " << size << " bytes holds a non-zero byte";

@@ -94,7 +94,7 @@ std::vector<SIZE_T> Gaps(SIZE_T count) {
 
 }  // namespace
 
-TEST(SymbolLess, UsesSignedBytesWithTheTerminatorAsZero) {
+TEST(SortSymbols, UsesSignedBytesWithTheTerminatorAsZero) {
     struct Case {
         std::string less, greater;
     } cases[] = {
@@ -112,13 +112,18 @@ TEST(SymbolLess, UsesSignedBytesWithTheTerminatorAsZero) {
         {"_CreateWindowStationA@4", "_CreateWindowStationW@4"},
     };
     for (const Case& c : cases) {
-        Names pair({c.less, c.greater});
-        EXPECT_TRUE(SymbolLess(pair.entries[0], pair.entries[1])) << c.less << " < " << c.greater;
-        EXPECT_FALSE(SymbolLess(pair.entries[1], pair.entries[0])) << c.greater << " < " << c.less;
+        Names pair({c.greater, c.less});
+        SortSymbols(pair.entries.data(), 2);
+        EXPECT_EQ(pair.Order(), (std::vector<std::string>{c.less, c.greater})) << c.less << " < " << c.greater;
+        SortSymbols(pair.entries.data(), 2);
+        EXPECT_EQ(pair.Order(), (std::vector<std::string>{c.less, c.greater})) << "in order stays";
     }
+    // Equal names are not moved: they are not less than each other.
     for (std::string same : {"", "same", "_GetWindow", "_GetWindowTextLengthW@4"}) {
         Names pair({same, same});
-        EXPECT_FALSE(SymbolLess(pair.entries[0], pair.entries[1])) << same;
+        std::vector<const char*> places = pair.Places();
+        InsertionSort(pair.entries.data(), 2);
+        EXPECT_EQ(pair.Places(), places) << same;
     }
 }
 

@@ -95,10 +95,17 @@ int ModelCompare(const char* a, const char* b) {
 
 int Sign(int v) { return (v > 0) - (v < 0); }
 
+// True when the insertion sort puts the second entry before the first.
+bool SortsBefore(const SymbolName& second, const SymbolName& first) {
+    SymbolName pair[] = {first, second};
+    InsertionSort(pair, 2);
+    return pair[0].Name.Data == second.Name.Data;
+}
+
 // The converter's order of two names that are followed by their slack.
 int Compare(const char* a, const char* b) {
     SymbolName x = Entry(a), y = Entry(b);
-    return SymbolLess(x, y) ? -1 : SymbolLess(y, x) ? 1 : 0;
+    return SortsBefore(x, y) ? -1 : SortsBefore(y, x) ? 1 : 0;
 }
 
 std::string WithSlack(const std::string& text) { return text + std::string(ReadSlack, '\0'); }
@@ -207,11 +214,15 @@ TEST(WordPaths, BytesEqualReadsOnlyItsBytes) {
     }
 }
 
-TEST(WordPaths, StrLenStopsAtANulOnAnyOfAPagesLastBytes) {
+TEST(WordPaths, StrLenStopsAtANulOnAnyOfAPagesLastEightBytes) {
     PageEnd page;
-    for (size_t length = 0; length <= 24; ++length) {
-        std::string text(length, 'n');
-        ASSERT_EQ(StrLen(page.Last(text)), length);
+    for (size_t after = 0; after < 8; ++after) {
+        for (size_t length = 0; length <= 24; ++length) {
+            // The NUL 'after' bytes before the page's end, unmarked bytes behind it.
+            std::string text = std::string(length, 'n') + '\0' + std::string(after, 'x');
+            char* at = page.Last(text);
+            ASSERT_EQ(StrLen(at), length) << after;
+        }
     }
 }
 
@@ -267,9 +278,30 @@ TEST(WordPaths, CopyBytesCopiesExactlyTheCount) {
     }
 }
 
-TEST(WordPaths, SplitDecorationFindsTheAtSignInAnyWordAndAtAPageEnd) {
+TEST(WordPaths, SplitDecorationCutsAtTheFirstAtSignAfterTheFirstCharacter) {
+    struct Case {
+        const char* entry;
+        const char* base;
+        const char* digits;  // null: not decorated
+    } cases[] = {
+        {"_LoadIconA@8", "_LoadIconA", "8"},
+        {"_Foo@4@8", "_Foo", "4@8"},
+        {"_Foo@", "_Foo", ""},
+        {"_Bar", "_Bar", nullptr},
+        {"@Fast@8", "@Fast", "8"},
+        {"@", "@", nullptr},
+        {"", "", nullptr},
+        {"A@1", "A", "1"},
+    };
     PageEnd page;
     auto text = [](TextSpan span) { return std::string(span.Data, span.Length); };
+    for (const Case& c : cases) {
+        SplitName split = SplitDecoration(page.Span(c.entry));
+        EXPECT_EQ(text(split.BaseName), c.base) << c.entry;
+        EXPECT_EQ(split.Decorated, c.digits != nullptr) << c.entry;
+        if (c.digits != nullptr) EXPECT_EQ(text(split.DecorationDigits), c.digits) << c.entry;
+    }
+    // The '@' in every word of a long name.
     std::string name = "_abcdefghijklmnopqrstuvwxyz";
     for (size_t at = 0; at <= 20; ++at) {
         std::string entry = name.substr(0, at) + "@" + std::to_string(at) + "@8";
@@ -328,26 +360,4 @@ TEST(WordPaths, ValidationAndReadingFindTheLastNulAtTheVeryEndOfTheFile) {
         EXPECT_STREQ(kept.Names[0].Name.Data, "_first");
         FreeBlock(kept.Names);
     }
-}
-
-TEST(WordPaths, LargeHeapBlocksAreZeroFilledWritableAndFreed) {
-    HANDLE heap = GetProcessHeap();
-    for (SIZE_T size : {(SIZE_T{1} << 20) - 1, SIZE_T{1} << 20, (SIZE_T{2} << 20) - 16, (SIZE_T{2} << 20) + 1,
-                        (SIZE_T{9} << 20) + 12345}) {
-        for (int round = 0; round < 3; ++round) {
-            auto* block = static_cast<BYTE*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, size));
-            ASSERT_NE(block, nullptr);
-            EXPECT_EQ(reinterpret_cast<ULONG_PTR>(block) % 16, 0u);
-            for (SIZE_T i = 0; i < size; i += 4096) ASSERT_EQ(block[i], 0) << i;
-            ASSERT_EQ(block[size - 1], 0);
-            block[0] = 1;
-            block[size - 1] = 2;  // the last byte asked for is there
-            EXPECT_TRUE(HeapFree(heap, 0, block));
-        }
-    }
-    auto* small = static_cast<BYTE*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, 100));
-    ASSERT_NE(small, nullptr);
-    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(small) % 16, 0u);
-    EXPECT_TRUE(HeapFree(heap, 0, small));
-    EXPECT_TRUE(HeapFree(heap, 0, nullptr));
 }
