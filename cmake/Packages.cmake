@@ -1,10 +1,11 @@
 # Packages, made by 'cmake --build <build> --target package':
 #   carvex_<version>_amd64.deb      the Linux carvex and its manual page
-#   carvex-<version>-windows.zip    the Windows programs and the README
+#   carvex-<version>-windows.zip    the Windows programs, the README and the licence
 # Each package holds one install component; PackageContents.cmake picks it
 # for the generator at hand. The Windows files go into no other install.
 if(CARVEX_WINDOWS_PROGRAMS)
-  install(FILES ${CARVEX_EXE} ${CARVEX64_EXE} ${CONSOLE_EXAMPLE_EXE} ${WINDOW_EXAMPLE_EXE} ${PROJECT_SOURCE_DIR}/README.md
+  install(FILES ${CARVEX_EXE} ${CARVEX64_EXE} ${CONSOLE_EXAMPLE_EXE} ${WINDOW_EXAMPLE_EXE}
+                ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
           DESTINATION . COMPONENT windows EXCLUDE_FROM_ALL)
   set(CPACK_GENERATOR DEB ZIP)
 else()

@@ -14,7 +14,7 @@ import zipfile
 
 DEB_FILES = {"./usr/bin/carvex", "./usr/share/man/man1/carvex.1"}
 DEB_FIELDS = {"Package": "carvex", "Architecture": "amd64", "Section": "devel"}
-WINDOWS_FILES = {"carvex.exe", "carvex64.exe", "console_example.exe", "window_example.exe", "README.md"}
+WINDOWS_FILES = {"carvex.exe", "carvex64.exe", "console_example.exe", "window_example.exe", "README.md", "LICENSE"}
 
 
 def make_package(options, generator, folder):
