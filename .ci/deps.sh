@@ -11,9 +11,10 @@ sudo=""
 # "build" is what building carvex needs (the README's first command); the
 # rest serves the example programs, the tests, the Windows builds and their
 # packages, the fuzzer and the benchmarks. cpack's .deb asks dpkg-shlibdeps
-# (dpkg-dev) for its Depends and file(1) which files are programs.
+# (dpkg-dev) for its Depends and file(1) which files are programs; the
+# package test holds the .deb to lintian.
 build_packages=(cmake ninja-build g++)
-test_packages=(python3 make libx11-dev libgtest-dev dpkg-dev file
+test_packages=(python3 make libx11-dev libgtest-dev dpkg-dev file lintian
                clang lld llvm libclang-rt-14-dev libbenchmark-dev
                xvfb x11-apps netpbm twm time
                mingw-w64-i686-dev mingw-w64-x86-64-dev wine64 wine32:i386 fasm)

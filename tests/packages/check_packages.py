@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """Makes the packages with cpack in a scratch folder and checks them: the
-.deb's control fields and file list, the carvex it installs (unpacked into a
-scratch root and run on the sample library), and with --zip the Windows
-zip's listing. Exit status 0 when all holds; otherwise 1 with the reasons."""
+.deb's control fields and file list, lintian's verdict on it (no error and no
+warning beyond the tags it overrides), its changelog's version, the carvex it
+installs (unpacked into a scratch root and run on the sample library), and
+with --zip the Windows zip's listing. Exit status 0 when all holds;
+otherwise 1 with the reasons."""
 
 import argparse
+import gzip
 import pathlib
 import struct
 import subprocess
@@ -12,9 +15,10 @@ import sys
 import tempfile
 import zipfile
 
-DEB_FILES = {"./usr/bin/carvex", "./usr/share/man/man1/carvex.1"}
+DEB_FILES = {"./usr/bin/carvex", "./usr/share/man/man1/carvex.1.gz", "./usr/share/doc/carvex/copyright",
+             "./usr/share/doc/carvex/changelog.gz", "./usr/share/lintian/overrides/carvex"}
 DEB_FIELDS = {"Package": "carvex", "Architecture": "amd64", "Section": "devel"}
-WINDOWS_FILES = {"carvex.exe", "carvex64.exe", "console_example.exe", "window_example.exe", "README.md"}
+WINDOWS_FILES = {"carvex.exe", "carvex64.exe", "console_example.exe", "window_example.exe", "README.md", "LICENSE"}
 
 
 def make_package(options, generator, folder):
@@ -28,6 +32,16 @@ def needs_shared_libraries(program):
     header_offset, = struct.unpack_from("<Q", data, 0x20)
     entry_size, count = struct.unpack_from("<HH", data, 0x36)
     return any(struct.unpack_from("<I", data, header_offset + i * entry_size)[0] == 3 for i in range(count))
+
+
+def lintian_problems(options, deb):
+    """lintian's errors and warnings on the .deb; overridden tags are not
+    printed. Info tags are advice, and do not fail the package."""
+    result = subprocess.run([options.lintian, "--fail-on", "error,warning", deb], capture_output=True, text=True)
+    problems = [f"lintian: {line}" for line in result.stdout.splitlines() if line[:2] in ("E:", "W:")]
+    if result.returncode != 0 and not problems:
+        problems.append(f"lintian failed with status {result.returncode}: {result.stderr.strip()[-500:]}")
+    return problems
 
 
 def check_deb(options, folder):
@@ -46,6 +60,7 @@ def check_deb(options, folder):
     for name in ("Maintainer", "Description"):
         if not fields.get(name):
             problems.append(f".deb has no {name}")
+    problems += lintian_problems(options, deb)
     listing = subprocess.run(["dpkg-deb", "-c", deb], check=True, capture_output=True, text=True).stdout
     files = {line.split()[-1] for line in listing.splitlines() if not line.startswith("d")}
     if files != DEB_FILES:
@@ -53,6 +68,11 @@ def check_deb(options, folder):
         return problems
     root = folder / "root"
     subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
+    # lintian leaves the changelog's version to the maintainer.
+    changelog = gzip.decompress((root / "usr/share/doc/carvex/changelog.gz").read_bytes()).decode()
+    latest = changelog.partition("\n")[0]
+    if not latest.startswith(f"carvex ({options.version}) "):
+        problems.append(f"the changelog's latest entry is {latest!r}, not version {options.version}")
     carvex = root / "usr/bin/carvex"
     if "Depends" not in fields and needs_shared_libraries(carvex):
         problems.append("the .deb declares no Depends, but its carvex needs shared libraries")
@@ -83,6 +103,7 @@ def check_zip(options, folder):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--cpack", required=True)
+    parser.add_argument("--lintian", required=True)
     parser.add_argument("--config", required=True, help="the build's CPackConfig.cmake")
     parser.add_argument("--version", required=True)
     parser.add_argument("--sample", required=True, help="an import library for the installed carvex")
