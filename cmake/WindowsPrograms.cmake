@@ -36,6 +36,7 @@ foreach(machine i686 x86_64)
     BINARY_DIR ${binary_dir}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/windows-${machine}.cmake
                -DCMAKE_BUILD_TYPE=Release
+               -DCARVEX_WARNINGS_AS_ERRORS=${CARVEX_WARNINGS_AS_ERRORS}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     BUILD_BYPRODUCTS ${byproducts})
