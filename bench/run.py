@@ -4,6 +4,9 @@
     python3 bench/run.py            # builds build-bench, prepares inputs, measures, prints the table
     python3 bench/run.py --quick    # one repetition: proves the benchmark works, asserts no timing
 
+A full run (all inputs, more than one round) also writes its table into
+docs/performance.md, between the markers there.
+
 Every timed command is one process started with posix_spawn and reaped
 with wait4; its wall time runs from the spawn to the reaping. Peak memory
 comes from a separate, untimed pass under GNU time (%M): a child spawned
@@ -59,8 +62,8 @@ TIME = "time"  # GNU time's path, set in main()
 # with that of the big one. The ratio to the floor is shown, not limited:
 # how fast a machine reads and faults pages in moves it as much as carvex.
 LIMITS = {
-    "big": {"memory": 1.25, "baseline": 0.7},
-    "big nearly": {"baseline": 0.6},
+    "big": {"memory": 1.3, "baseline": 0.8},
+    "big nearly": {"baseline": 0.7},
     "big 1M": {"per export": 1.3},
     "batch": {"cat": 0.25},
 }
@@ -291,6 +294,21 @@ def verdicts(rows):
     return "\n".join(notes)
 
 
+PERFORMANCE_PAGE = os.path.join(inputs.REPO_DIR, "docs", "performance.md")
+TABLE_BEGIN = "<!-- bench/run.py writes the table below -->"
+TABLE_END = "<!-- end of the table -->"
+
+
+def write_performance_page(text):
+    """Puts the run's text between the markers of docs/performance.md."""
+    with open(PERFORMANCE_PAGE) as f:
+        page = f.read()
+    before, _, rest = page.partition(TABLE_BEGIN)
+    _, _, after = rest.partition(TABLE_END)
+    with open(PERFORMANCE_PAGE, "w") as f:
+        f.write(f"{before}{TABLE_BEGIN}\n```\n{text.rstrip()}\n```\n{TABLE_END}{after}")
+
+
 def default_out_dir():
     base = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else None
     return tempfile.mkdtemp(prefix="carvex-bench-", dir=base)
@@ -372,6 +390,9 @@ def main():
     with open(os.path.join(inputs.RESULTS_DIR, "latest.json"), "w") as f:
         json.dump(raw, f, indent=1)
     print(f"written to {os.path.join(inputs.RESULTS_DIR, 'latest.txt')} and latest.json", file=sys.stderr)
+    if args.rounds > 1 and not args.only:
+        write_performance_page(text)
+        print(f"and into {PERFORMANCE_PAGE}", file=sys.stderr)
     if any(r["failures"] for r in rows if r["group"] != "batch"):
         sys.exit("bench: carvex failed on the big library")
 
