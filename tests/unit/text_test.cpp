@@ -37,11 +37,16 @@ TEST(FormatText, PiecesAppendAtTheReturnedLength) {
 }
 
 TEST(SameNonEmptyText, HoldsEqualBytesOfEqualLengthButNeverTwoEmptyTexts) {
-    EXPECT_TRUE(SameNonEmptyText(Literal("abc"), Literal("abc")));
-    EXPECT_FALSE(SameNonEmptyText(Literal("abc"), Literal("abd")));
-    EXPECT_FALSE(SameNonEmptyText(Literal("ab"), Literal("abc")));
-    EXPECT_FALSE(SameNonEmptyText(TextSpan{"abc", 2}, Literal("abc")));
-    EXPECT_FALSE(SameNonEmptyText(Literal(""), Literal("")));
+    // Padded, as every text the word paths read is.
+    static constexpr PaddedText abc("abc"), abc2("abc"), abd("abd");
+    static constexpr PaddedText ab("ab");
+    static constexpr PaddedText empty("");
+    EXPECT_TRUE(SameNonEmptyText(abc.Span(), abc2.Span()));
+    EXPECT_FALSE(SameNonEmptyText(abc.Span(), abd.Span()));
+    EXPECT_FALSE(SameNonEmptyText(ab.Span(), abc.Span()));
+    EXPECT_FALSE(SameNonEmptyText(TextSpan{abc.Bytes, 2}, abc.Span()));
+    EXPECT_TRUE(SameNonEmptyText(TextSpan{abc.Bytes, 2}, TextSpan{abd.Bytes, 2}));
+    EXPECT_FALSE(SameNonEmptyText(empty.Span(), NoText.Span()));
 }
 
 TEST(CopyDirectoryPart, EndsAfterTheLastSeparator) {
