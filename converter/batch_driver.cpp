@@ -179,19 +179,8 @@ bool ConvertEntry(Batch& batch, const char* name) {
     return written;
 }
 
-}  // namespace
-
-bool WriteAllBytes(HANDLE file, const char* bytes, SIZE_T length) {
-    while (length > 0) {
-        DWORD piece = length < WritePiece ? static_cast<DWORD>(length) : WritePiece;
-        DWORD written = 0;
-        if (!WriteFile(file, bytes, piece, &written, nullptr) || written != piece) return false;
-        bytes += piece;
-        length -= piece;
-    }
-    return true;
-}
-
+// Converts every library the pattern matches and returns the run's exit
+// status. Ends the process itself on the failures that stop a run.
 ExitStatus RunBatch(const char* pattern, const ConversionSettings& settings) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
@@ -210,6 +199,19 @@ ExitStatus RunBatch(const char* pattern, const ConversionSettings& settings) {
     ReleaseText(batch.ScratchBuffer);
     ReleaseText(batch.TemporaryName);
     return status;
+}
+
+}  // namespace
+
+bool WriteAllBytes(HANDLE file, const char* bytes, SIZE_T length) {
+    while (length > 0) {
+        DWORD piece = length < WritePiece ? static_cast<DWORD>(length) : WritePiece;
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, piece, &written, nullptr) || written != piece) return false;
+        bytes += piece;
+        length -= piece;
+    }
+    return true;
 }
 
 void RunConverter(int count, const char* const* tokens) {

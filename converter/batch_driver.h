@@ -4,10 +4,6 @@
 #include "run.h"
 #include "settings.h"
 
-// Converts every library the pattern matches and returns the run's exit
-// status. Ends the process itself on the failures that stop a run.
-ExitStatus RunBatch(const char* pattern, const ConversionSettings& settings);
-
 // Writes every byte, in pieces that each fit WriteFile's 32-bit count;
 // false when a piece is not written whole.
 bool WriteAllBytes(HANDLE file, const char* bytes, SIZE_T length);

@@ -13,12 +13,6 @@ struct TextSpan {
     SIZE_T Length;
 };
 
-// The span of a string literal, measured at compile time.
-template <SIZE_T N>
-constexpr TextSpan Literal(const char (&text)[N]) {
-    return TextSpan{text, N - 1};
-}
-
 // A constant text stored with eight zero bytes after its NUL, so that the
 // word paths may read it (the templates of the include file's lines).
 template <SIZE_T N>
@@ -65,10 +59,3 @@ SIZE_T FormatTextListWithSlack(char* destination, TextSpan templateText, const T
                                SIZE_T argumentCount);
 // The length FormatTextList will write, so that callers can make room first.
 SIZE_T FormattedLength(TextSpan templateText, const TextSpan* arguments, SIZE_T argumentCount);
-
-// FormatTextList over NUL-terminated strings.
-template <typename... Strings>
-SIZE_T FormatText(char* destination, const char* templateText, Strings... arguments) {
-    const TextSpan list[sizeof...(arguments) + 1] = {SpanOf(arguments)..., TextSpan{"", 0}};
-    return FormatTextList(destination, SpanOf(templateText), list, sizeof...(arguments));
-}

@@ -7,6 +7,17 @@
 #include "text.h"
 #include "text_buffer.h"
 
+namespace {
+
+// FormatTextList over NUL-terminated strings.
+template <typename... Strings>
+SIZE_T FormatText(char* destination, const char* templateText, Strings... arguments) {
+    const TextSpan list[] = {SpanOf(arguments)..., TextSpan{"", 0}};
+    return FormatTextList(destination, SpanOf(templateText), list, sizeof...(arguments));
+}
+
+}  // namespace
+
 TEST(FormatText, FillsPlaceholdersInOrderAndReturnsTheLength) {
     char out[128];
     EXPECT_EQ(FormatText(out, "% equ <%A>\r\n\r\n", "LoadIcon", "LoadIcon"), 28u);
@@ -22,9 +33,9 @@ TEST(FormatText, FillsPlaceholdersInOrderAndReturnsTheLength) {
     // on, and the length made room for says the same.
     EXPECT_EQ(FormatText(out, "%-%", "a"), 2u);
     EXPECT_STREQ(out, "a-");
-    const TextSpan one[] = {Literal("abc")};
-    EXPECT_EQ(FormattedLength(Literal("%-%%"), one, 1), 4u);
-    EXPECT_EQ(FormatTextList(out, Literal("%-%%"), one, 1), 4u);
+    const TextSpan one[] = {SpanOf("abc")};
+    EXPECT_EQ(FormattedLength(SpanOf("%-%%"), one, 1), 4u);
+    EXPECT_EQ(FormatTextList(out, SpanOf("%-%%"), one, 1), 4u);
 }
 
 TEST(FormatText, PiecesAppendAtTheReturnedLength) {
@@ -32,8 +43,8 @@ TEST(FormatText, PiecesAppendAtTheReturnedLength) {
     SIZE_T end = FormatText(out, "% PROTO %", "Foo", ":DWORD\r\n");
     end += FormatText(out + end, "% equ <%A>\r\n\r\n", "Fo", "Fo");
     EXPECT_EQ(std::string(out, end), "Foo PROTO :DWORD\r\nFo equ <FoA>\r\n\r\n");
-    const TextSpan args[] = {Literal("Foo"), Literal(":DWORD\r\n")};
-    EXPECT_EQ(FormattedLength(Literal("% PROTO %"), args, 2), 18u);
+    const TextSpan args[] = {SpanOf("Foo"), SpanOf(":DWORD\r\n")};
+    EXPECT_EQ(FormattedLength(SpanOf("% PROTO %"), args, 2), 18u);
 }
 
 TEST(SameNonEmptyText, HoldsEqualBytesOfEqualLengthButNeverTwoEmptyTexts) {

@@ -251,8 +251,8 @@ TEST(WordPaths, FormatTextWritesNothingPastItsNulNorPastItsSlack) {
             }
             char out[256];
             std::memset(out, '#', sizeof out);
-            const char* args[] = {page.Place(arg, 1), page.Place(arg, 1)};
-            SIZE_T n = FormatText(out, page.Place(templ, 0), args[0], args[1]);
+            const TextSpan args[] = {SpanOf(page.Place(arg, 1)), SpanOf(page.Place(arg, 1))};
+            SIZE_T n = FormatTextList(out, SpanOf(page.Place(templ, 0)), args, 2);
             const TextSpan spans[] = {page.Span(arg, 1), page.Span(arg, 1)};
             ASSERT_EQ(n, expected.size()) << templ << " / " << arg;
             ASSERT_EQ(std::string(out, n), expected);
