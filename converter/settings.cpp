@@ -2,10 +2,11 @@
 
 #include "run.h"
 #include "text.h"
+#include "version.h"
 
 const char UsageBanner[] =
     "MS COFF import library to FASM \\ JWASM \\ HJWASM \\ LZASM \\ MASM \\ POASM \\ SOLASM include file converter\r\n"
-    "Version 2.4.3\r\n"
+    "Version " CARVEX_VERSION "\r\n"
     "\r\n"
     "Usage    : carvex libfile.lib [options]\r\n"
     "\r\n"
