@@ -132,18 +132,18 @@ int ParamCountFromDecoration(TextSpan digits) {
 
 void GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& settings, TextBuffer& output) {
     if (symbols.Count == 0) return;
-    SplitName split = SplitDecoration(symbols.Names[0].Name);
+    SplitName split = SplitDecoration(NameOf(symbols.Names[0]));
     for (SIZE_T i = 0; i < symbols.Count; ++i) {
-        if (i + PrefetchDistance < symbols.Count) __builtin_prefetch(symbols.Names[i + PrefetchDistance].Name.Data);
+        if (i + PrefetchDistance < symbols.Count) __builtin_prefetch(symbols.Names[i + PrefetchDistance].Text);
         const SymbolName& entry = symbols.Names[i];
         if (i + 1 == symbols.Count) {  // the last entry is compared with nothing
-            WriteEntryLines(settings, entry.Name, split, output);
+            WriteEntryLines(settings, NameOf(entry), split, output);
             break;
         }
         const SymbolName& next = symbols.Names[i + 1];
-        SplitName following = SplitDecoration(next.Name);
+        SplitName following = SplitDecoration(NameOf(next));
         bool skipped = SameName(entry, next) || IsVariantOf(following.BaseName, split.BaseName);
-        if (!skipped) WriteEntryLines(settings, entry.Name, split, output);
+        if (!skipped) WriteEntryLines(settings, NameOf(entry), split, output);
         split = following;
     }
 }

@@ -6,7 +6,8 @@
 
 const char UsageBanner[] =
     "MS COFF import library to FASM \\ JWASM \\ HJWASM \\ LZASM \\ MASM \\ POASM \\ SOLASM include file converter\r\n"
-    "Version " CARVEX_VERSION "\r\n"
+    "Version " CARVEX_VERSION
+    "\r\n"
     "\r\n"
     "Usage    : carvex libfile.lib [options]\r\n"
     "\r\n"

@@ -30,8 +30,8 @@ V Kept(const std::string& table) {
     V kept;
     for (SIZE_T i = 0; i < list.Count; ++i) {
         const SymbolName& entry = list.Names[i];
-        kept.emplace_back(entry.Name.Data, entry.Name.Length);
-        SymbolName fresh = SymbolNameOf(entry.Name);
+        kept.emplace_back(entry.Text, entry.Length);
+        SymbolName fresh = SymbolNameOf(NameOf(entry));
         EXPECT_EQ(entry.OrderKey, fresh.OrderKey) << kept.back();
         EXPECT_EQ(entry.NextKey, fresh.NextKey) << kept.back();
     }

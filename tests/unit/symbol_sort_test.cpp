@@ -25,13 +25,13 @@ struct Names {
     }
     std::vector<std::string> Order() const {
         std::vector<std::string> order;
-        for (const SymbolName& e : entries) order.emplace_back(e.Name.Data, e.Name.Length);
+        for (const SymbolName& e : entries) order.emplace_back(e.Text, e.Length);
         return order;
     }
     // Where each entry's text lies: equal names are told apart by it.
     std::vector<const char*> Places() const {
         std::vector<const char*> places;
-        for (const SymbolName& e : entries) places.push_back(e.Name.Data);
+        for (const SymbolName& e : entries) places.push_back(e.Text);
         return places;
     }
     std::vector<std::string> texts;
@@ -49,7 +49,7 @@ bool SignedLess(const std::string& a, const std::string& b) {
 }
 
 bool ModelLess(const SymbolName& a, const SymbolName& b) {
-    return SignedLess(std::string(a.Name.Data, a.Name.Length), std::string(b.Name.Data, b.Name.Length));
+    return SignedLess(std::string(a.Text, a.Length), std::string(b.Text, b.Length));
 }
 
 // The quicksort move by move with the byte model's comparison: the
@@ -108,6 +108,7 @@ TEST(SortSymbols, UsesSignedBytesWithTheTerminatorAsZero) {
         {"_GetWindowTextA", "_GetWindowTextW"},    // decided past the key
         {"_GetWindow", "_GetWindowA"},             // one ends in the key's last byte
         {"_GetWindo", "_GetWindoA"},               // one ends just past the key
+        {"_GetWindowTe", "_GetWindowTeA"},         // one ends just past both keys
         {"_GetWindowText\x80", "_GetWindowText"},  // a high byte past the key
         {"_CreateWindowStationA@4", "_CreateWindowStationW@4"},
     };

@@ -99,7 +99,7 @@ int Sign(int v) { return (v > 0) - (v < 0); }
 bool SortsBefore(const SymbolName& second, const SymbolName& first) {
     SymbolName pair[] = {first, second};
     InsertionSort(pair, 2);
-    return pair[0].Name.Data == second.Name.Data;
+    return pair[0].Text == second.Text;
 }
 
 // The converter's order of two names that are followed by their slack.
@@ -179,7 +179,7 @@ TEST(WordPaths, SortOfManyNamesMatchesTheModelOrder) {
         list.push_back(SymbolNameOf(TextSpan{n.data(), length}));
     }
     SortSymbols(list.data(), list.size());
-    for (size_t i = 1; i < list.size(); ++i) ASSERT_LE(ModelCompare(list[i - 1].Name.Data, list[i].Name.Data), 0) << i;
+    for (size_t i = 1; i < list.size(); ++i) ASSERT_LE(ModelCompare(list[i - 1].Text, list[i].Text), 0) << i;
 }
 
 TEST(WordPaths, PartitionAtAPageEndMovesAsInTheHeap) {
@@ -198,7 +198,7 @@ TEST(WordPaths, PartitionAtAPageEndMovesAsInTheHeap) {
     long high = static_cast<long>(texts.size()) - 1;
     ASSERT_EQ(QuickSortLimited(atPageEnds.data(), 0, high, 0, QuickSortDepthLimit),
               QuickSortLimited(inHeap.data(), 0, high, 0, QuickSortDepthLimit));
-    for (size_t i = 0; i < texts.size(); ++i) ASSERT_STREQ(atPageEnds[i].Name.Data, inHeap[i].Name.Data) << i;
+    for (size_t i = 0; i < texts.size(); ++i) ASSERT_STREQ(atPageEnds[i].Text, inHeap[i].Text) << i;
 }
 
 TEST(WordPaths, BytesEqualReadsOnlyItsBytes) {
@@ -347,7 +347,7 @@ TEST(WordPaths, ValidationAndReadingFindTheLastNulAtTheVeryEndOfTheFile) {
         EXPECT_TRUE(IsValidImportLibrary(LibraryImage{at, bytes.size()})) << length;
         SymbolList kept = ReadSymbolTable(LibraryImage{at, bytes.size()});
         ASSERT_EQ(kept.Count, 2u) << length;
-        EXPECT_EQ(std::string(kept.Names[1].Name.Data, kept.Names[1].Name.Length), std::string(length, 'n'));
+        EXPECT_EQ(std::string(kept.Names[1].Text, kept.Names[1].Length), std::string(length, 'n'));
         FreeBlock(kept.Names);
         std::string cut = TestArchive(name + ", cut");
         at = page.Tail(cut);
@@ -357,7 +357,7 @@ TEST(WordPaths, ValidationAndReadingFindTheLastNulAtTheVeryEndOfTheFile) {
         at = page.Tail(tab);
         kept = ReadSymbolTable(LibraryImage{at, tab.size()});
         ASSERT_EQ(kept.Count, 1u) << length;
-        EXPECT_STREQ(kept.Names[0].Name.Data, "_first");
+        EXPECT_STREQ(kept.Names[0].Text, "_first");
         FreeBlock(kept.Names);
     }
 }
