@@ -7,6 +7,20 @@
 // leading dot included), '?' any one character; case matters.
 bool WildcardMatches(const char* pattern, const char* name);
 
-// Why the last call of the layer failed; the programs never ask, the tests do.
+// The error codes the layer gives besides those the programs tell apart.
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
-extern "C" DWORD WINAPI GetLastError();
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_WRITE_PROTECT = 19;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DISK_FULL = 112;
+
+// What GetFileAttributesA gives for a folder; the programs never ask for one.
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+
+// The console control events the signals stand for: SIGINT for Ctrl+C,
+// SIGHUP for the console closing, SIGTERM for the system's request to end.
+constexpr DWORD CTRL_C_EVENT = 0;
+constexpr DWORD CTRL_CLOSE_EVENT = 2;
+constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
