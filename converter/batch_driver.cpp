@@ -13,6 +13,8 @@ constexpr char OutputExtension[] = ".inc";
 // demand. A small start keeps the blocks of a small library below the size
 // from which the Linux heap maps huge pages (whose first touch zeroes 2 MiB).
 constexpr SIZE_T OutputAreaStart = 0x10000;
+// ReadFile takes a 32-bit count; longer members are read in pieces of this size.
+constexpr DWORD ReadPiece = 0x40000000;
 // WriteFile takes a 32-bit count; longer texts go in pieces of this size.
 constexpr DWORD WritePiece = 0x40000000;
 // The temporary file's name is the include file's, then ".<n>.tmp".
@@ -54,33 +56,40 @@ bool IsDotEntry(const char* name) { return name[0] == '.' && (name[1] == '\0' ||
 
 // Reads 'count' bytes, all of them, or ends the run.
 void ReadExactly(HANDLE file, BYTE* into, SIZE_T count) {
-    DWORD read = 0;
-    BOOL ok = ReadFile(file, into, static_cast<DWORD>(count), &read, nullptr);
-    if (!ok || read != count) FailRun("cannot read source file");
+    while (count > 0) {
+        DWORD piece = count < ReadPiece ? static_cast<DWORD>(count) : ReadPiece;
+        DWORD read = 0;
+        if (!ReadFile(file, into, piece, &read, nullptr) || read != piece) FailRun("cannot read source file");
+        into += piece;
+        count -= piece;
+    }
 }
 
 // What the table needs of one library: the signature, the first member's
-// header and the member itself, as far as the file holds them. The rest of
-// an import library (one member per symbol) is never read. A file that
-// can't be opened or read ends the run.
+// header and the member itself. The rest of an import library (one member
+// per symbol) is never read, however large the file; a library of 4 GiB or
+// more is read like any other. A file that can't be opened or read ends the
+// run.
 LibraryImage ReadLinkerMember(const char* path) {
     HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) FailRun("cannot read source file");
     DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
-    if (high != 0) FailRun("cannot read source file");  // beyond the 32-bit size
+    DWORD low = GetFileSize(file, &high);
+    ULONGLONG size = static_cast<ULONGLONG>(high) << 32 | low;
     BYTE head[ArchiveHeadSize];
-    SIZE_T headSize = size < ArchiveHeadSize ? size : ArchiveHeadSize;
+    SIZE_T headSize = size < ArchiveHeadSize ? static_cast<SIZE_T>(size) : ArchiveHeadSize;
     ReadExactly(file, head, headSize);
-    // A member that runs past the end of the file is read only up to there;
-    // the table check then refuses it.
+    // A member that runs past the end of the file is refused on its header
+    // alone: the table check sees no more than the head, and nothing else
+    // is read or allocated.
     ULONGLONG memberEnd = FirstMemberEnd(LibraryImage{head, headSize});
-    SIZE_T wanted = memberEnd <= headSize ? headSize : memberEnd < size ? static_cast<SIZE_T>(memberEnd) : size;
-    // Where SIZE_T has 32 bits, the padding could wrap the block's size.
+    ULONGLONG wanted = memberEnd <= headSize || memberEnd > size ? headSize : memberEnd;
+    // Where SIZE_T has 32 bits, the member or the padding could pass its range.
     if (wanted > ~static_cast<SIZE_T>(0) - LibraryImagePadding) FailRun("memory allocation failure");
-    LibraryImage image{static_cast<BYTE*>(AllocateOrFail(wanted + LibraryImagePadding)), wanted};
+    SIZE_T length = static_cast<SIZE_T>(wanted);
+    LibraryImage image{static_cast<BYTE*>(AllocateOrFail(length + LibraryImagePadding)), length};
     CopyBytes(image.Bytes, head, headSize);
-    ReadExactly(file, image.Bytes + headSize, wanted - headSize);
+    ReadExactly(file, image.Bytes + headSize, length - headSize);
     CloseHandle(file);
     return image;
 }
