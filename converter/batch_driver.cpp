@@ -1,5 +1,6 @@
 #include "batch_driver.h"
 
+#include "include_file.h"
 #include "include_writer.h"
 #include "library_reader.h"
 #include "settings.h"
@@ -15,15 +16,6 @@ constexpr char OutputExtension[] = ".inc";
 constexpr SIZE_T OutputAreaStart = 0x10000;
 // ReadFile takes a 32-bit count; longer members are read in pieces of this size.
 constexpr DWORD ReadPiece = 0x40000000;
-// WriteFile takes a 32-bit count; longer texts go in pieces of this size.
-constexpr DWORD WritePiece = 0x40000000;
-// The temporary file's name is the include file's, then ".<n>.tmp".
-constexpr char TemporaryEnd[] = ".tmp";
-// Names tried for the temporary file before the write is given up. A name
-// is passed over when a file holds it already (another run's temporary, or
-// one left by a run that was killed); nothing tells that apart from a
-// folder where nothing can be created, so the tries are bounded.
-constexpr DWORD TemporaryTries = 1000;
 
 // What the driver keeps for the whole run; the buffers are reused for
 // every entry.
@@ -36,8 +28,7 @@ struct Batch {
     TextBuffer EntryName;
     // Console messages that carry a name or a path.
     TextBuffer ScratchBuffer;
-    // The name of the temporary file the include text is written to first.
-    TextBuffer TemporaryName;
+    IncludeFiles Includes;
 };
 
 void WriteMessage(TextBuffer& scratch, const char* templateText, const char* argument) {
@@ -53,6 +44,12 @@ void WriteMessage(TextBuffer& scratch, const char* templateText, const char* arg
 
 // The folder itself and its parent; a name such as "..x.lib" is a file.
 bool IsDotEntry(const char* name) { return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')); }
+
+// Entries passed over without a word: the dot entries, and names that hold
+// a '?'. Windows lists a name that the ANSI code page can't spell with a
+// '?' for each lost character, and no such name opens; no Windows name
+// holds a '?' of its own, so a Linux name that does is passed over too.
+bool IsPassedOver(const char* name) { return IsDotEntry(name) || HoldsByte(name, '?'); }
 
 // Reads 'count' bytes, all of them, or ends the run.
 void ReadExactly(HANDLE file, BYTE* into, SIZE_T count) {
@@ -111,45 +108,6 @@ bool MakeOutputName(TextBuffer& name) {
     return true;
 }
 
-void AppendDecimal(TextBuffer& buffer, DWORD value) {
-    char digits[11];
-    char* first = digits + sizeof(digits) - 1;
-    *first = '\0';
-    do *--first = static_cast<char>('0' + value % 10);
-    while ((value /= 10) != 0);
-    AppendText(buffer, first);
-}
-
-// A file of this run's own next to the include file: CREATE_NEW takes a name
-// only while no file holds it, so no two runs ever share one.
-HANDLE CreateTemporaryFile(const char* includeName, TextBuffer& temporaryName) {
-    for (DWORD attempt = 0; attempt < TemporaryTries; ++attempt) {
-        SetText(temporaryName, includeName);
-        AppendText(temporaryName, ".");
-        AppendDecimal(temporaryName, attempt);
-        AppendText(temporaryName, TemporaryEnd);
-        HANDLE file =
-            CreateFileA(temporaryName.Data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return file;
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
-// The include file changes only once its whole text is on disk: the text
-// goes to a temporary file, which then takes the include file's place in
-// one step. A library refused earlier, a full disk or two runs writing the
-// same include at once never leave a partial or mixed include file behind,
-// and on failure the old one stays as it was.
-bool WriteWholeFile(const char* name, const TextBuffer& text, TextBuffer& temporaryName) {
-    HANDLE file = CreateTemporaryFile(name, temporaryName);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool written = WriteAllBytes(file, text.Data, text.Length);
-    written = CloseHandle(file) && written;
-    if (written && MoveFileExA(temporaryName.Data, name, MOVEFILE_REPLACE_EXISTING)) return true;
-    DeleteFileA(temporaryName.Data);
-    return false;
-}
-
 // An include file is rarely longer than twice the table it comes from.
 constexpr SIZE_T OutputPerTableByte = 2;
 
@@ -166,7 +124,7 @@ void BuildIncludeText(const LibraryImage& image, const ConversionSettings& setti
 
 // One directory entry; false when a failure message was printed for it.
 bool ConvertEntry(Batch& batch, const char* name) {
-    if (IsDotEntry(name)) return true;
+    if (IsPassedOver(name)) return true;
     batch.PathBuffer.Length = batch.DirectoryLength;
     AppendText(batch.PathBuffer, name);
     SetText(batch.EntryName, name);
@@ -182,7 +140,7 @@ bool ConvertEntry(Batch& batch, const char* name) {
     TextBuffer output{};
     BuildIncludeText(image, batch.Settings, output);
     FreeBlock(image.Bytes);
-    bool written = WriteWholeFile(batch.EntryName.Data, output, batch.TemporaryName);
+    bool written = WriteIncludeFile(batch.Includes, batch.EntryName.Data, output.Data, output.Length);
     ReleaseText(output);
     if (!written) WriteMessage(batch.ScratchBuffer, "cannot write output file %\r\n", batch.EntryName.Data);
     return written;
@@ -190,22 +148,12 @@ bool ConvertEntry(Batch& batch, const char* name) {
 
 }  // namespace
 
-bool WriteAllBytes(HANDLE file, const char* bytes, SIZE_T length) {
-    while (length > 0) {
-        DWORD piece = length < WritePiece ? static_cast<DWORD>(length) : WritePiece;
-        DWORD written = 0;
-        if (!WriteFile(file, bytes, piece, &written, nullptr) || written != piece) return false;
-        bytes += piece;
-        length -= piece;
-    }
-    return true;
-}
-
 ExitStatus RunBatch(const char* pattern, const ConversionSettings& settings) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) FailRun("file(s) not found");
     Batch batch{settings, {}, 0, {}, {}, {}};
+    RemoveTemporaryFileOnInterrupt();
     ReserveText(batch.PathBuffer, StrLen(pattern));
     CopyDirectoryPart(batch.PathBuffer.Data, pattern);
     batch.DirectoryLength = batch.PathBuffer.Length = StrLen(batch.PathBuffer.Data);

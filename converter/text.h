@@ -18,6 +18,8 @@ bool BytesEqual(const char* a, const char* b, SIZE_T count);
 bool SameNonEmptyText(const char* a, SIZE_T aLength, const char* b, SIZE_T bLength);
 // Copies the path and ends the copy right after its last '\' or '/'.
 void CopyDirectoryPart(char* destination, const char* path);
+// True when the byte stands in the text before its NUL.
+bool HoldsByte(const char* text, char byte);
 void WriteConsoleText(const char* text);
 
 // Copies the template, putting the next argument in place of each '%'.

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "batch_driver.h"
+#include "include_file.h"
 #include "linux/kernel_internal.h"
 #include "win32.h"
 
