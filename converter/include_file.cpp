@@ -15,10 +15,11 @@ constexpr SIZE_T LongPathStartLength = sizeof(LongPathStart) - 1;
 // ---- The run's temporary file and the console control handler -----------
 
 // Where the run stands with its temporary file.
-constexpr LONG NoTemporary = 0;    // none: an interruption ends the run at once
-constexpr LONG TemporaryOpen = 1;  // being written: an interruption removes it
-constexpr LONG StepRunning = 2;    // a file being made or put in place: an interruption waits
-constexpr LONG RunEnding = 3;      // interrupted: the main thread goes no further
+constexpr LONG NoTemporary = 0;      // none: an interruption ends the run at once
+constexpr LONG TemporaryOpen = 1;    // being written: an interruption removes it
+constexpr LONG StepRunning = 2;      // a file being made or put in place: an interruption waits
+constexpr LONG StepInterrupted = 3;  // the same, interrupted: the step's end hands over
+constexpr LONG RunEnding = 4;        // the handler has taken over: the main thread goes no further
 
 // The one record the main thread shares with the console control handler.
 // The handler is handed nothing but the kind of event and runs beside the
@@ -36,8 +37,6 @@ bool MoveState(LONG from, LONG to) {
     return __atomic_compare_exchange_n(&Shared.State, &from, to, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
 }
 
-void SetState(LONG to) { __atomic_store_n(&Shared.State, to, __ATOMIC_SEQ_CST); }
-
 // The handler has taken over and the process is ending: wait for the end.
 [[noreturn]] void AwaitEnd() {
     for (;;) Sleep(1000);
@@ -47,6 +46,13 @@ void SetState(LONG to) { __atomic_store_n(&Shared.State, to, __ATOMIC_SEQ_CST); 
 // putting it in place, writing the include in place.
 void BeginStep(LONG from) {
     if (!MoveState(from, StepRunning)) AwaitEnd();
+}
+
+// Once the step is over, an interruption that came during it takes over.
+void EndStep(LONG to) {
+    if (MoveState(StepRunning, to)) return;
+    __atomic_store_n(&Shared.State, to, __ATOMIC_SEQ_CST);
+    AwaitEnd();
 }
 
 // Removes the temporary file, once no step is running, and leaves the event
@@ -60,7 +66,10 @@ BOOL WINAPI EndWithoutTemporary(DWORD) {
         if (MoveState(NoTemporary, RunEnding)) return 0;
         // A second event while the first one is ending the run.
         if (__atomic_load_n(&Shared.State, __ATOMIC_SEQ_CST) == RunEnding) AwaitEnd();
-        Sleep(1);  // a step is running; it takes moments, the include text's writing at most
+        // A step is running: it takes moments (writing the include in place
+        // at most), and hands the run over at its end.
+        MoveState(StepRunning, StepInterrupted);
+        Sleep(1);
     }
 }
 
@@ -175,7 +184,7 @@ bool PutInPlace(const IncludeFiles& files, DWORD& error) {
 // is ERROR_ACCESS_DENIED where the target's place was refused to it; a
 // write that failed (a full disk) leaves 'error' 0.
 bool WriteThroughTemporary(const IncludeFiles& files, HANDLE file, const char* text, SIZE_T length, DWORD& error) {
-    SetState(TemporaryOpen);
+    EndStep(TemporaryOpen);
     bool written = WriteAndClose(file, text, length);
     BeginStep(TemporaryOpen);
     bool done = written && PutInPlace(files, error);
@@ -205,7 +214,7 @@ bool WriteIncludeFile(IncludeFiles& files, const char* name, const char* text, S
     // owners remove files), but the include itself may be written: never
     // where a write failed.
     if (!done && error == ERROR_ACCESS_DENIED) done = WriteInPlace(files.Target.Data, text, length);
-    SetState(NoTemporary);
+    EndStep(NoTemporary);
     return done;
 }
 
