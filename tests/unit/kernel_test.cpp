@@ -38,6 +38,15 @@ struct TempDir {
     fs::path path;
 };
 
+HANDLE Open(const fs::path& path, DWORD access, DWORD disposition) {
+    return CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string Content(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::vector<std::string> Search(const std::string& pattern) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
@@ -304,4 +313,186 @@ TEST(HeapAlloc, ZeroFillsWhenAsked) {
         }
         for (unsigned char* block : dirty) EXPECT_TRUE(HeapFree(heap, 0, block));
     }
+}
+
+// What the include writer tells apart by the error code: a name taken, a
+// file missing, a refusal (a folder, a read-only file, even for root).
+TEST(GetLastError, TellsTheRefusalsApart) {
+    TempDir dir;
+    dir.Touch("taken");
+    dir.Touch("read-only", "keep");
+    chmod((dir.path / "read-only").c_str(), 0444);
+    fs::create_directory(dir.path / "folder");
+    struct Case {
+        const char* name;
+        DWORD access;
+        DWORD disposition;
+        DWORD error;
+    } cases[] = {
+        {"taken", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_EXISTS},
+        {"missing", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+        {"missing", GENERIC_WRITE, TRUNCATE_EXISTING, ERROR_FILE_NOT_FOUND},
+        {"missing/x", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_NOT_FOUND},
+        {"taken/x", GENERIC_WRITE, CREATE_NEW, ERROR_PATH_NOT_FOUND},
+        {"folder", GENERIC_WRITE, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+        {"folder", 0, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+        {"read-only", GENERIC_WRITE, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+        {"read-only", GENERIC_WRITE, TRUNCATE_EXISTING, ERROR_ACCESS_DENIED},
+        {"read-only", GENERIC_WRITE, CREATE_ALWAYS, ERROR_ACCESS_DENIED},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Open(dir.path / c.name, c.access, c.disposition), INVALID_HANDLE_VALUE) << c.name;
+        EXPECT_EQ(GetLastError(), c.error) << c.name << " " << c.disposition;
+    }
+    EXPECT_EQ(Content(dir.path / "read-only"), "keep");
+    EXPECT_FALSE(DeleteFileA((dir.path / "missing").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(MoveFileExA((dir.path / "missing").c_str(), (dir.path / "taken").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(CreateFileA, TruncateExistingEmptiesAWritableFile) {
+    TempDir dir;
+    dir.Touch("x.inc", "old text");
+    HANDLE file = Open(dir.path / "x.inc", GENERIC_WRITE, TRUNCATE_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, "new", 3, &written, nullptr));
+    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_EQ(Content(dir.path / "x.inc"), "new");
+}
+
+// An access of 0 names the file without the right to read it, and leads
+// through links to the file itself.
+TEST(GetFinalPathNameByHandleA, FollowsLinksAndAsksForRoom) {
+    TempDir dir;
+    fs::create_directory(dir.path / "real");
+    dir.Touch("real/y.inc");
+    chmod((dir.path / "real/y.inc").c_str(), 0);
+    fs::create_symlink("real/y.inc", dir.path / "x.inc");
+    HANDLE file = Open(dir.path / "x.inc", 0, OPEN_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string want = fs::canonical(dir.path / "real/y.inc").string();
+    char small[4];
+    EXPECT_EQ(GetFinalPathNameByHandleA(file, small, sizeof(small), 0), want.size() + 1);
+    std::vector<char> room(want.size() + 1);
+    EXPECT_EQ(GetFinalPathNameByHandleA(file, room.data(), static_cast<DWORD>(room.size()), 0), want.size());
+    EXPECT_EQ(std::string(room.data()), want);
+    // The file's name as it is now; a deleted file has none, though a file
+    // may hold the name the kernel shows for it.
+    fs::rename(dir.path / "real/y.inc", dir.path / "real/z.inc");
+    EXPECT_EQ(GetFinalPathNameByHandleA(file, room.data(), static_cast<DWORD>(room.size()), 0), want.size());
+    EXPECT_EQ(fs::path(room.data()).filename(), "z.inc");
+    fs::remove(dir.path / "real/z.inc");
+    dir.Touch("real/z.inc (deleted)");
+    EXPECT_EQ(GetFinalPathNameByHandleA(file, room.data(), static_cast<DWORD>(room.size()), 0), 0u);
+    EXPECT_TRUE(CloseHandle(file));
+}
+
+TEST(GetFileAttributesA, ReadOnlyIsNoOwnerWriteBit) {
+    TempDir dir;
+    fs::create_directory(dir.path / "folder");
+    struct Case {
+        const char* name;
+        mode_t mode;
+        DWORD attributes;
+    } cases[] = {{"plain", 0644, FILE_ATTRIBUTE_NORMAL},
+                 {"others may write", 0466, FILE_ATTRIBUTE_READONLY},
+                 {"owner only", 0200, FILE_ATTRIBUTE_NORMAL}};
+    for (const Case& c : cases) {
+        dir.Touch(c.name);
+        chmod((dir.path / c.name).c_str(), c.mode);
+        EXPECT_EQ(GetFileAttributesA((dir.path / c.name).c_str()), c.attributes) << c.name;
+    }
+    EXPECT_EQ(GetFileAttributesA((dir.path / "folder").c_str()), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(GetFileAttributesA((dir.path / "missing").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// The replacing file keeps the replaced one's mode, and owner and group
+// where the process may set them (run as root, the tests give the old file
+// to another user); a read-only file stays as it is, root or not.
+TEST(ReplaceFileA, KeepsModeAndOwnerAndRefusesReadOnlyFiles) {
+    TempDir dir;
+    struct Case {
+        mode_t mode;
+        bool replaced;
+    } cases[] = {{0640, true}, {0604, true}, {0444, false}, {0500, false}};
+    for (const Case& c : cases) {
+        dir.Touch("old", "old");
+        dir.Touch("new", "new");
+        chmod((dir.path / "old").c_str(), c.mode);
+        bool root = geteuid() == 0;
+        if (root) ASSERT_EQ(chown((dir.path / "old").c_str(), 1, 2), 0);
+        struct stat before;
+        ASSERT_EQ(stat((dir.path / "old").c_str(), &before), 0);
+        BOOL done = ReplaceFileA((dir.path / "old").c_str(), (dir.path / "new").c_str(), nullptr, 0, nullptr, nullptr);
+        EXPECT_EQ(done != 0, c.replaced) << std::oct << c.mode;
+        struct stat after;
+        ASSERT_EQ(stat((dir.path / "old").c_str(), &after), 0);
+        EXPECT_EQ(Content(dir.path / "old"), c.replaced ? "new" : "old") << std::oct << c.mode;
+        EXPECT_EQ(after.st_mode & 07777, c.mode);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        EXPECT_EQ(fs::exists(dir.path / "new"), !c.replaced);
+        if (!c.replaced) EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+        fs::remove(dir.path / "new");
+    }
+    EXPECT_FALSE(
+        ReplaceFileA((dir.path / "missing").c_str(), (dir.path / "old").c_str(), nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+namespace {
+
+// The child's part of the test below: a handler that keeps the process on
+// the first event and lets the second end it, each recorded in a file.
+BOOL WINAPI RecordEvent(DWORD event) {
+    static int calls;
+    std::ofstream(getenv("CARVEX_CONTROL_RECORD"), std::ios::app) << event << ' ';
+    return ++calls == 1;
+}
+
+[[noreturn]] void AwaitControlEvents() {
+    if (!SetConsoleCtrlHandler(RecordEvent, 1)) _exit(11);
+    std::ofstream(getenv("CARVEX_CONTROL_RECORD"), std::ios::app) << "ready ";
+    for (;;) Sleep(1000);
+}
+
+}  // namespace
+
+// SIGINT, SIGHUP and SIGTERM reach the handler as Ctrl+C, the console
+// closing and the system's request to end; a handler that returns 0 lets
+// the signal end the process, as the parent expects to see.
+TEST(SetConsoleCtrlHandler, SignalsReachTheHandler) {
+    if (getenv("CARVEX_CONTROL_RECORD") != nullptr) AwaitControlEvents();
+    TempDir dir;
+    std::string record = (dir.path / "record").string();
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    char filter[] = "--gtest_filter=SetConsoleCtrlHandler.SignalsReachTheHandler";
+    char* argv[] = {self.data(), filter, nullptr};
+    std::string marker = "CARVEX_CONTROL_RECORD=" + record;
+    char* envp[] = {marker.data(), nullptr};
+    struct Case {
+        int signal;
+        DWORD event;
+    } cases[] = {{SIGINT, CTRL_C_EVENT}, {SIGHUP, CTRL_CLOSE_EVENT}, {SIGTERM, CTRL_SHUTDOWN_EVENT}};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    for (const Case& c : cases) {
+        fs::remove(record);
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, self.c_str(), &quiet, nullptr, argv, envp), 0);
+        while (Content(record).find("ready") == std::string::npos) usleep(1000);
+        std::string handled = "ready " + std::to_string(c.event) + " ";
+        kill(child, c.signal);
+        while (Content(record) != handled) usleep(1000);
+        kill(child, c.signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << "status " << status;
+        EXPECT_EQ(Content(record), handled + std::to_string(c.event) + " ");
+    }
+    posix_spawn_file_actions_destroy(&quiet);
 }
