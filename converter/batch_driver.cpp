@@ -162,6 +162,10 @@ ExitStatus RunBatch(const char* pattern, const ConversionSettings& settings) {
         if (!ConvertEntry(batch, found.cFileName)) status = ExitStatus::Failed;
     } while (FindNextFileA(search, &found));
     FindClose(search);
+    ReleaseText(batch.PathBuffer);
+    ReleaseText(batch.EntryName);
+    ReleaseText(batch.ScratchBuffer);
+    ReleaseIncludeFiles(batch.Includes);
     return status;
 }
 

@@ -200,6 +200,11 @@ bool WriteInPlace(const char* target, const char* text, SIZE_T length) {
 
 }  // namespace
 
+void ReleaseIncludeFiles(IncludeFiles& files) {
+    ReleaseText(files.Target);
+    ReleaseText(files.TemporaryName);
+}
+
 void RemoveTemporaryFileOnInterrupt() { SetConsoleCtrlHandler(EndWithoutTemporary, 1); }
 
 bool WriteIncludeFile(IncludeFiles& files, const char* name, const char* text, SIZE_T length) {

@@ -16,6 +16,8 @@ struct IncludeFiles {
     DWORD NextNumber;
 };
 
+void ReleaseIncludeFiles(IncludeFiles& files);
+
 // From now on a run that is interrupted (Ctrl+C or the console closed; on
 // Linux SIGINT, SIGHUP or SIGTERM) removes its temporary file before it
 // ends; an include file it is putting in place is finished first.
