@@ -9,6 +9,7 @@
 #include "banner_switches.h"
 #include "include_writer.h"
 #include "library_reader.h"
+#include "run.h"
 #include "settings.h"
 #include "symbol_sort.h"
 
