@@ -25,7 +25,8 @@ void RemoveTemporaryFileOnInterrupt();
 
 // Writes the text as the include file 'name', in the current directory.
 // False when it could not be written; an existing include file then stays
-// as it was, unless it was being written in place (see WriteInPlace).
+// as it was, unless the folder refused a temporary file and the include
+// was being written in place when the write failed.
 bool WriteIncludeFile(IncludeFiles& files, const char* name, const char* text, SIZE_T length);
 
 // Writes every byte, in pieces that each fit WriteFile's 32-bit count;

@@ -311,6 +311,8 @@ BOOL TransferAll(HANDLE handle, DWORD count, LPDWORD done, bool nothingMeansEnd,
     return ok;
 }
 
+// ReplaceFileA on POSIX paths: the mode, owner and group onto the
+// replacement, then the rename.
 BOOL ReplacePosixFile(const char* replaced, const char* replacement) {
     struct stat old;
     if (stat(replaced, &old) != 0) return FailFromErrno();
@@ -558,8 +560,9 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
 }
 
 // The file's absolute path, its links followed, as the kernel names the
-// descriptor. A name that no longer leads to this very file (it was
-// deleted or renamed since it was opened) is no answer.
+// descriptor (a rename since the file was opened included). A name that
+// leads to another file is no answer: a deleted file's, which the kernel
+// shows with " (deleted)" after it, may well be another file's.
 DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath, DWORD) {
     HandleSlot* file = SlotOf(hFile, HandleKind::File);
     if (file == nullptr) return 0;
