@@ -38,6 +38,14 @@ namespace {
 
 thread_local DWORD LastError;
 
+// What GetFileAttributesA gives for a folder; the programs never ask for one.
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+// The console control events the signals stand for: SIGINT for Ctrl+C,
+// SIGHUP for the console closing, SIGTERM for the system's request to end.
+constexpr DWORD CTRL_C_EVENT = 0;
+constexpr DWORD CTRL_CLOSE_EVENT = 2;
+constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
+
 // The Windows error code a failed system call stands for, as far as the
 // programs tell the errors apart; the rest read as a general failure.
 DWORD ErrorOf(int error) {

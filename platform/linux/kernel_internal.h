@@ -15,12 +15,3 @@ constexpr DWORD ERROR_WRITE_PROTECT = 19;
 constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
-
-// What GetFileAttributesA gives for a folder; the programs never ask for one.
-constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
-
-// The console control events the signals stand for: SIGINT for Ctrl+C,
-// SIGHUP for the console closing, SIGTERM for the system's request to end.
-constexpr DWORD CTRL_C_EVENT = 0;
-constexpr DWORD CTRL_CLOSE_EVENT = 2;
-constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
