@@ -1,5 +1,6 @@
 #include "batch_driver.h"
 
+#include "include_file.h"
 #include "include_writer.h"
 #include "library_reader.h"
 #include "settings.h"
@@ -14,15 +15,8 @@ constexpr char OutputExtension[] = ".inc";
 // demand. A small start keeps the blocks of a small library below the size
 // from which the Linux heap maps huge pages (whose first touch zeroes 2 MiB).
 constexpr SIZE_T OutputAreaStart = 0x10000;
-// WriteFile takes a 32-bit count; longer texts go in pieces of this size.
-constexpr DWORD WritePiece = 0x40000000;
-// The temporary file's name is the include file's, then ".<n>.tmp".
-constexpr char TemporaryEnd[] = ".tmp";
-// Names tried for the temporary file before the write is given up. A name
-// is passed over when a file holds it already (another run's temporary, or
-// one left by a run that was killed); nothing tells that apart from a
-// folder where nothing can be created, so the tries are bounded.
-constexpr DWORD TemporaryTries = 1000;
+// ReadFile takes a 32-bit count; longer members are read in pieces of this size.
+constexpr DWORD ReadPiece = 0x40000000;
 
 // What the driver keeps for the whole run; the buffers are reused for
 // every entry.
@@ -35,8 +29,7 @@ struct Batch {
     TextBuffer EntryName;
     // Console messages that carry a name or a path.
     TextBuffer ScratchBuffer;
-    // The name of the temporary file the include text is written to first.
-    TextBuffer TemporaryName;
+    IncludeFiles Includes;
 };
 
 void WriteMessage(TextBuffer& scratch, const char* templateText, const char* argument) {
@@ -53,35 +46,48 @@ void WriteMessage(TextBuffer& scratch, const char* templateText, const char* arg
 // The folder itself and its parent; a name such as "..x.lib" is a file.
 bool IsDotEntry(const char* name) { return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')); }
 
+// Entries passed over without a word: the dot entries, and names that hold
+// a '?'. Windows lists a name that the ANSI code page can't spell with a
+// '?' for each lost character, and no such name opens; no Windows name
+// holds a '?' of its own, so a Linux name that does is passed over too.
+bool IsPassedOver(const char* name) { return IsDotEntry(name) || HoldsByte(name, '?'); }
+
 // Reads 'count' bytes, all of them, or ends the run.
 void ReadExactly(HANDLE file, BYTE* into, SIZE_T count) {
-    DWORD read = 0;
-    BOOL ok = ReadFile(file, into, static_cast<DWORD>(count), &read, nullptr);
-    if (!ok || read != count) FailRun("cannot read source file");
+    while (count > 0) {
+        DWORD piece = count < ReadPiece ? static_cast<DWORD>(count) : ReadPiece;
+        DWORD read = 0;
+        if (!ReadFile(file, into, piece, &read, nullptr) || read != piece) FailRun("cannot read source file");
+        into += piece;
+        count -= piece;
+    }
 }
 
 // What the table needs of one library: the signature, the first member's
-// header and the member itself, as far as the file holds them. The rest of
-// an import library (one member per symbol) is never read. A file that
-// can't be opened or read ends the run.
+// header and the member itself. The rest of an import library (one member
+// per symbol) is never read, however large the file; a library of 4 GiB or
+// more is read like any other. A file that can't be opened or read ends the
+// run.
 LibraryImage ReadLinkerMember(const char* path) {
     HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) FailRun("cannot read source file");
     DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
-    if (high != 0) FailRun("cannot read source file");  // beyond the 32-bit size
+    DWORD low = GetFileSize(file, &high);
+    ULONGLONG size = static_cast<ULONGLONG>(high) << 32 | low;
     BYTE head[ArchiveHeadSize];
-    SIZE_T headSize = size < ArchiveHeadSize ? size : ArchiveHeadSize;
+    SIZE_T headSize = size < ArchiveHeadSize ? static_cast<SIZE_T>(size) : ArchiveHeadSize;
     ReadExactly(file, head, headSize);
-    // A member that runs past the end of the file is read only up to there;
-    // the table check then refuses it.
+    // A member that runs past the end of the file is refused on its header
+    // alone: the table check sees no more than the head, and nothing else
+    // is read or allocated.
     ULONGLONG memberEnd = FirstMemberEnd(LibraryImage{head, headSize});
-    SIZE_T wanted = memberEnd <= headSize ? headSize : memberEnd < size ? static_cast<SIZE_T>(memberEnd) : size;
-    // Where SIZE_T has 32 bits, the padding could wrap the block's size.
+    ULONGLONG wanted = memberEnd <= headSize || memberEnd > size ? headSize : memberEnd;
+    // Where SIZE_T has 32 bits, the member or the padding could pass its range.
     if (wanted > ~static_cast<SIZE_T>(0) - LibraryImagePadding) FailRun("memory allocation failure");
-    LibraryImage image{static_cast<BYTE*>(AllocateOrFail(wanted + LibraryImagePadding)), wanted};
+    SIZE_T length = static_cast<SIZE_T>(wanted);
+    LibraryImage image{static_cast<BYTE*>(AllocateOrFail(length + LibraryImagePadding)), length};
     CopyBytes(image.Bytes, head, headSize);
-    ReadExactly(file, image.Bytes + headSize, wanted - headSize);
+    ReadExactly(file, image.Bytes + headSize, length - headSize);
     CloseHandle(file);
     return image;
 }
@@ -103,45 +109,6 @@ bool MakeOutputName(TextBuffer& name) {
     return true;
 }
 
-void AppendDecimal(TextBuffer& buffer, DWORD value) {
-    char digits[11];
-    char* first = digits + sizeof(digits) - 1;
-    *first = '\0';
-    do *--first = static_cast<char>('0' + value % 10);
-    while ((value /= 10) != 0);
-    AppendText(buffer, first);
-}
-
-// A file of this run's own next to the include file: CREATE_NEW takes a name
-// only while no file holds it, so no two runs ever share one.
-HANDLE CreateTemporaryFile(const char* includeName, TextBuffer& temporaryName) {
-    for (DWORD attempt = 0; attempt < TemporaryTries; ++attempt) {
-        SetText(temporaryName, includeName);
-        AppendText(temporaryName, ".");
-        AppendDecimal(temporaryName, attempt);
-        AppendText(temporaryName, TemporaryEnd);
-        HANDLE file =
-            CreateFileA(temporaryName.Data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return file;
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
-// The include file changes only once its whole text is on disk: the text
-// goes to a temporary file, which then takes the include file's place in
-// one step. A library refused earlier, a full disk or two runs writing the
-// same include at once never leave a partial or mixed include file behind,
-// and on failure the old one stays as it was.
-bool WriteWholeFile(const char* name, const TextBuffer& text, TextBuffer& temporaryName) {
-    HANDLE file = CreateTemporaryFile(name, temporaryName);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool written = WriteAllBytes(file, text.Data, text.Length);
-    written = CloseHandle(file) && written;
-    if (written && MoveFileExA(temporaryName.Data, name, MOVEFILE_REPLACE_EXISTING)) return true;
-    DeleteFileA(temporaryName.Data);
-    return false;
-}
-
 // An include file is rarely longer than twice the table it comes from.
 constexpr SIZE_T OutputPerTableByte = 2;
 
@@ -158,7 +125,7 @@ void BuildIncludeText(const LibraryImage& image, const ConversionSettings& setti
 
 // One directory entry; false when a failure message was printed for it.
 bool ConvertEntry(Batch& batch, const char* name) {
-    if (IsDotEntry(name)) return true;
+    if (IsPassedOver(name)) return true;
     batch.PathBuffer.Length = batch.DirectoryLength;
     AppendText(batch.PathBuffer, name);
     SetText(batch.EntryName, name);
@@ -174,7 +141,7 @@ bool ConvertEntry(Batch& batch, const char* name) {
     TextBuffer output{};
     BuildIncludeText(image, batch.Settings, output);
     FreeBlock(image.Bytes);
-    bool written = WriteWholeFile(batch.EntryName.Data, output, batch.TemporaryName);
+    bool written = WriteIncludeFile(batch.Includes, batch.EntryName.Data, output.Data, output.Length);
     ReleaseText(output);
     if (!written) WriteMessage(batch.ScratchBuffer, "cannot write output file %\r\n", batch.EntryName.Data);
     return written;
@@ -187,6 +154,7 @@ ExitStatus RunBatch(const char* pattern, const ConversionSettings& settings) {
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) FailRun("file(s) not found");
     Batch batch{settings, {}, 0, {}, {}, {}};
+    RemoveTemporaryFileOnInterrupt();
     ReserveText(batch.PathBuffer, StrLen(pattern));
     CopyDirectoryPart(batch.PathBuffer.Data, pattern);
     batch.DirectoryLength = batch.PathBuffer.Length = StrLen(batch.PathBuffer.Data);
@@ -198,22 +166,11 @@ ExitStatus RunBatch(const char* pattern, const ConversionSettings& settings) {
     ReleaseText(batch.PathBuffer);
     ReleaseText(batch.EntryName);
     ReleaseText(batch.ScratchBuffer);
-    ReleaseText(batch.TemporaryName);
+    ReleaseIncludeFiles(batch.Includes);
     return status;
 }
 
 }  // namespace
-
-bool WriteAllBytes(HANDLE file, const char* bytes, SIZE_T length) {
-    while (length > 0) {
-        DWORD piece = length < WritePiece ? static_cast<DWORD>(length) : WritePiece;
-        DWORD written = 0;
-        if (!WriteFile(file, bytes, piece, &written, nullptr) || written != piece) return false;
-        bytes += piece;
-        length -= piece;
-    }
-    return true;
-}
 
 void RunConverter(int count, const char* const* tokens) {
     const ConversionSettings* settings = ChooseSettings(count, tokens);

@@ -4,10 +4,6 @@
 #include "run.h"
 #include "settings.h"
 
-// Writes every byte, in pieces that each fit WriteFile's 32-bit count;
-// false when a piece is not written whole.
-bool WriteAllBytes(HANDLE file, const char* bytes, SIZE_T length);
-
 // The whole run for a command line's tokens (token 0 is the program):
 // settings from the switch, or the usage banner; never returns.
 [[noreturn]] void RunConverter(int count, const char* const* tokens);

@@ -10,4 +10,5 @@ set(CARVEX_CONVERTER_SOURCES
   library_reader.cpp
   symbol_sort.cpp
   include_writer.cpp
+  include_file.cpp
   batch_driver.cpp)

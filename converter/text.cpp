@@ -28,6 +28,12 @@ void CopyDirectoryPart(char* destination, const char* path) {
     destination[end] = '\0';
 }
 
+bool HoldsByte(const char* text, char byte) {
+    for (; *text != '\0'; ++text)
+        if (*text == byte) return true;
+    return false;
+}
+
 void WriteConsoleText(const char* text) {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(StrLen(text)), &written, nullptr);

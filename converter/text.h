@@ -42,6 +42,8 @@ inline bool SameNonEmptyText(TextSpan a, TextSpan b) {
 }
 // Copies the path and ends the copy right after its last '\' or '/'.
 void CopyDirectoryPart(char* destination, const char* path);
+// True when the byte stands in the text before its NUL.
+bool HoldsByte(const char* text, char byte);
 void WriteConsoleText(const char* text);
 // Copies exactly 'count' bytes.
 void CopyBytes(void* destination, const void* source, SIZE_T count);

@@ -4,7 +4,9 @@
 // names, taken when the search starts). A handle of the wrong kind, a closed
 // one or a made-up value fails with ERROR_INVALID_HANDLE, as on Windows,
 // and never reaches a descriptor or a list it does not own. The programs
-// are single-threaded, and so is the table.
+// call in from one thread, and the table serves that thread only; the
+// console control handler runs on a thread of its own, as on Windows, and
+// what it may call (DeleteFileA, Sleep) touches no handle.
 #include "win32.h"
 #include "linux/kernel_internal.h"
 #include "sanitizer.h"
@@ -12,12 +14,15 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -32,6 +37,50 @@ namespace {
 }
 
 thread_local DWORD LastError;
+
+// What GetFileAttributesA gives for a folder; the programs never ask for one.
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+// The console control events the signals stand for: SIGINT for Ctrl+C,
+// SIGHUP for the console closing, SIGTERM for the system's request to end.
+constexpr DWORD CTRL_C_EVENT = 0;
+constexpr DWORD CTRL_CLOSE_EVENT = 2;
+constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
+
+// The Windows error code a failed system call stands for, as far as the
+// programs tell the errors apart; the rest read as a general failure.
+DWORD ErrorOf(int error) {
+    switch (error) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:  // Windows opens no folder as a file
+        return ERROR_ACCESS_DENIED;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
+    case EROFS:
+        return ERROR_WRITE_PROTECT;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case EBADF:
+        return ERROR_INVALID_HANDLE;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+// Records why the call failed and gives the failed call's result.
+template <typename Result>
+Result Fail(DWORD error, Result result) {
+    LastError = error;
+    return result;
+}
+BOOL FailFromErrno() { return Fail(ErrorOf(errno), BOOL{0}); }
 
 struct Search;
 enum class HandleKind : unsigned char { Free, File, Search };
@@ -196,6 +245,56 @@ char* ReadCommandLine() {
     return line;
 }
 
+// How CreateFileA opens a file, and what it checks once the file is open.
+struct Opening {
+    int flags;
+    bool writing;
+    bool existing;    // the file was there before: a new one is the caller's own
+    bool truncating;  // emptied once it passes the checks
+};
+
+Opening OpeningOf(DWORD access, DWORD disposition) {
+    Opening opening{O_CLOEXEC, (access & GENERIC_WRITE) != 0, disposition != CREATE_NEW,
+                    disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING};
+    // An access of 0 asks for a handle that only names the file: it needs
+    // no right to read or write it.
+    if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
+        opening.flags |= O_PATH;
+        return opening;
+    }
+    // Opening never waits: a named pipe with no writer would hold the
+    // program forever. The flag is cleared once the file is open.
+    opening.flags |= O_NONBLOCK;
+    if (opening.writing)
+        opening.flags |= (access & GENERIC_READ) ? O_RDWR : O_WRONLY;
+    else
+        opening.flags |= O_RDONLY;
+    if (disposition == CREATE_ALWAYS) opening.flags |= O_CREAT;
+    if (disposition == CREATE_NEW) opening.flags |= O_CREAT | O_EXCL;
+    return opening;
+}
+
+// Windows marks a file read-only with an attribute that stops every writer,
+// an administrator too; here a file its owner may not write stands for it,
+// and refuses root as well.
+bool IsReadOnly(const struct stat& info) { return (info.st_mode & S_IWUSR) == 0; }
+
+// Why the open file must not be handed out, or 0. Windows refuses to open a
+// folder as a file, or a read-only file for writing. What is read must be a
+// regular file: a pipe or a device would hang the reader or never end. The
+// descriptor's own kind is asked, so no file swapped in after a look at the
+// name can slip through.
+DWORD RefusalOf(int fd, const Opening& opening) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) return ErrorOf(errno);
+    bool regular = S_ISREG(info.st_mode);
+    if (S_ISDIR(info.st_mode) || (!opening.writing && !regular)) return ERROR_ACCESS_DENIED;
+    if (opening.writing && opening.existing && regular && IsReadOnly(info)) return ERROR_ACCESS_DENIED;
+    if ((opening.flags & O_PATH) == 0 && fcntl(fd, F_SETFL, opening.flags & ~O_NONBLOCK) != 0) return ErrorOf(errno);
+    if (opening.truncating && regular && ftruncate(fd, 0) != 0) return ErrorOf(errno);
+    return 0;
+}
+
 // Repeats a read or write over short counts and interrupted calls. A call
 // that moves nothing ends the loop: for a read that is the end of the file
 // (a short read, as on Windows), for a write a failure.
@@ -212,11 +311,32 @@ BOOL TransferAll(HANDLE handle, DWORD count, LPDWORD done, bool nothingMeansEnd,
             continue;
         } else {
             ok = n == 0 && nothingMeansEnd;
+            if (n < 0) LastError = ErrorOf(errno);
             break;
         }
     }
     if (done != nullptr) *done = moved;
     return ok;
+}
+
+// ReplaceFileA on POSIX paths: the mode, owner and group onto the
+// replacement, then the rename.
+BOOL ReplacePosixFile(const char* replaced, const char* replacement) {
+    struct stat old;
+    if (stat(replaced, &old) != 0) return FailFromErrno();
+    if (IsReadOnly(old)) return Fail(ERROR_ACCESS_DENIED, BOOL{0});
+    int fd = open(replacement, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return FailFromErrno();
+    // The owner first: a change of owner clears the set-user-ID bits that
+    // the mode then sets again. Only root may give a file away, anyone may
+    // give it one of their own groups; where neither is allowed, the file
+    // stays the process's own.
+    static_cast<void>(fchown(fd, old.st_uid, old.st_gid) == 0 || fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0);
+    bool moded = fchmod(fd, old.st_mode & 07777) == 0;
+    int error = errno;
+    close(fd);
+    if (!moded) return Fail(ErrorOf(error), BOOL{0});
+    return rename(replacement, replaced) == 0 ? 1 : FailFromErrno();
 }
 
 // Every heap block starts with a header that holds the length of its own
@@ -249,6 +369,48 @@ BYTE* MapLargeBlock(size_t bytes) {
     *reinterpret_cast<size_t*>(start) = length;
     return start + BlockHeaderSize;
 }
+
+// The console control handler. On Windows it runs on a thread of its own
+// when Ctrl+C is pressed or the console closes; here a thread of the same
+// kind waits for the signals that stand for those events, which every other
+// thread blocks. So the handler may call what it likes and may wait for the
+// main thread, as on Windows.
+PHANDLER_ROUTINE ControlHandler;
+
+sigset_t ControlSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    return signals;
+}
+
+DWORD ControlEventOf(int number) {
+    if (number == SIGINT) return CTRL_C_EVENT;
+    return number == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT;
+}
+
+// A handler that returns FALSE leaves the event to the default action, which
+// ends the process: here the signal's own, so that the parent sees the
+// process end by that signal.
+void* AwaitControlSignals(void*) {
+    sigset_t signals = ControlSignals();
+    for (;;) {
+        int number = 0;
+        if (sigwait(&signals, &number) != 0 || ControlHandler(ControlEventOf(number))) continue;
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, number);
+        signal(number, SIG_DFL);
+        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+        raise(number);
+        _exit(128 + number);  // only should the default action not end it
+    }
+}
+
+// A thread that never needs much of a stack: the handler and what it calls.
+constexpr size_t ControlThreadStack = 256 * 1024;
 
 }  // namespace
 
@@ -338,31 +500,16 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD, HANDLE) {
     char* path = CopyAsPosixPath(lpFileName);
-    if (path == nullptr) return INVALID_HANDLE_VALUE;
-    bool writing = (dwDesiredAccess & GENERIC_WRITE) != 0;
-    // Opening never waits: a named pipe with no writer would hold the
-    // program forever. The flag is cleared once the file is open.
-    int flags = O_CLOEXEC | O_NONBLOCK;
-    if (writing)
-        flags |= (dwDesiredAccess & GENERIC_READ) ? O_RDWR : O_WRONLY;
-    else
-        flags |= O_RDONLY;
-    if (dwCreationDisposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
-    if (dwCreationDisposition == CREATE_NEW) flags |= O_CREAT | O_EXCL;
-    int fd = open(path, flags, 0666);
+    if (path == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
+    Opening opening = OpeningOf(dwDesiredAccess, dwCreationDisposition);
+    int fd = open(path, opening.flags, 0666);
     free(path);
-    if (fd < 0) return INVALID_HANDLE_VALUE;
-    // Windows refuses to open a directory as a file. What is read must be a
-    // regular file: a pipe or a device would hang the reader or never end.
-    // The descriptor's own kind is asked, so no file swapped in after a
-    // look at the name can slip through.
-    struct stat info;
-    bool refused = fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || (!writing && !S_ISREG(info.st_mode));
-    HANDLE handle =
-        refused || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr : NewHandle(HandleKind::File, fd, nullptr);
+    if (fd < 0) return Fail(ErrorOf(errno), INVALID_HANDLE_VALUE);
+    DWORD refusal = RefusalOf(fd, opening);
+    HANDLE handle = refusal == 0 ? NewHandle(HandleKind::File, fd, nullptr) : nullptr;
     if (handle == nullptr) {
         close(fd);
-        return INVALID_HANDLE_VALUE;
+        return Fail(refusal != 0 ? refusal : ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
     }
     return handle;
 }
@@ -371,19 +518,76 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
     char* from = CopyAsPosixPath(lpExistingFileName);
     char* to = CopyAsPosixPath(lpNewFileName);
     int result = -1;
+    errno = ENOMEM;
     if (from != nullptr && to != nullptr)
         result = (dwFlags & MOVEFILE_REPLACE_EXISTING) ? rename(from, to)
                                                        : renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    int error = errno;
     free(from);
     free(to);
-    return result == 0;
+    return result == 0 ? 1 : Fail(ErrorOf(error), BOOL{0});
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     char* path = CopyAsPosixPath(lpFileName);
-    int result = path != nullptr ? unlink(path) : -1;
+    if (path == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, BOOL{0});
+    int result = unlink(path);
+    int error = errno;
     free(path);
-    return result == 0;
+    return result == 0 ? 1 : Fail(ErrorOf(error), BOOL{0});
+}
+
+// The replacing file takes the replaced one's name and what the system keeps
+// of it: Windows carries over its attributes and security, here its mode
+// and, where the process may set them, its owner and group. A read-only
+// file is not replaced, as on Windows. Only what the programs ask for is
+// offered: no backup file.
+BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCSTR lpBackupFileName, DWORD,
+                         LPVOID, LPVOID) {
+    if (lpBackupFileName != nullptr) return Fail(ERROR_INVALID_PARAMETER, BOOL{0});
+    char* replaced = CopyAsPosixPath(lpReplacedFileName);
+    char* replacement = CopyAsPosixPath(lpReplacementFileName);
+    BOOL done = replaced != nullptr && replacement != nullptr ? ReplacePosixFile(replaced, replacement)
+                                                              : Fail(ERROR_NOT_ENOUGH_MEMORY, BOOL{0});
+    free(replaced);
+    free(replacement);
+    return done;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    char* path = CopyAsPosixPath(lpFileName);
+    if (path == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_FILE_ATTRIBUTES);
+    struct stat info;
+    int result = stat(path, &info);
+    int error = errno;
+    free(path);
+    if (result != 0) return Fail(ErrorOf(error), INVALID_FILE_ATTRIBUTES);
+    DWORD attributes =
+        (S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) | (IsReadOnly(info) ? FILE_ATTRIBUTE_READONLY : 0);
+    return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+// The file's absolute path, its links followed, as the kernel names the
+// descriptor (a rename since the file was opened included). A name that
+// leads to another file is no answer: a deleted file's, which the kernel
+// shows with " (deleted)" after it, may well be another file's.
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath, DWORD) {
+    HandleSlot* file = SlotOf(hFile, HandleKind::File);
+    if (file == nullptr) return 0;
+    char link[32];
+    snprintf(link, sizeof(link), "/proc/self/fd/%d", file->fd);
+    char path[PATH_MAX];
+    ssize_t length = readlink(link, path, sizeof(path) - 1);
+    if (length < 0) return Fail(ErrorOf(errno), DWORD{0});
+    path[length] = '\0';
+    struct stat opened, named;
+    if (fstat(file->fd, &opened) != 0 || stat(path, &named) != 0 || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino)
+        return Fail(ERROR_FILE_NOT_FOUND, DWORD{0});
+    DWORD size = static_cast<DWORD>(length);
+    if (size >= cchFilePath) return size + 1;  // the room it needs, its NUL included
+    memcpy(lpszFilePath, path, size + 1);
+    return size;
 }
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
@@ -437,5 +641,33 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID lpMem) {
 void WINAPI ExitProcess(UINT uExitCode) { exit(static_cast<int>(uExitCode)); }
 
 int WINAPI lstrlenA(LPCSTR lpString) { return lpString == nullptr ? 0 : static_cast<int>(strlen(lpString)); }
+
+// The programs set one handler, once, and never take it away; that is all
+// this offers.
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
+    if (HandlerRoutine == nullptr || !Add || ControlHandler != nullptr) return Fail(ERROR_INVALID_PARAMETER, BOOL{0});
+    sigset_t signals = ControlSignals();
+    sigset_t before;
+    pthread_attr_t attributes;
+    pthread_t thread;
+    ControlHandler = HandlerRoutine;
+    bool started = pthread_sigmask(SIG_BLOCK, &signals, &before) == 0 && pthread_attr_init(&attributes) == 0;
+    if (started) {
+        pthread_attr_setstacksize(&attributes, ControlThreadStack);
+        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        started = pthread_create(&thread, &attributes, AwaitControlSignals, nullptr) == 0;
+        pthread_attr_destroy(&attributes);
+    }
+    if (started) return 1;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    ControlHandler = nullptr;
+    return Fail(ERROR_NOT_ENOUGH_MEMORY, BOOL{0});
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+    timespec left{static_cast<time_t>(dwMilliseconds / 1000), static_cast<long>(dwMilliseconds % 1000) * 1000000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
 
 }  // extern "C"

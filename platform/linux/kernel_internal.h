@@ -7,6 +7,11 @@
 // leading dot included), '?' any one character; case matters.
 bool WildcardMatches(const char* pattern, const char* name);
 
-// Why the last call of the layer failed; the programs never ask, the tests do.
+// The error codes the layer gives besides those the programs tell apart.
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
-extern "C" DWORD WINAPI GetLastError();
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_WRITE_PROTECT = 19;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DISK_FULL = 112;

@@ -16,9 +16,12 @@ import pathlib
 import resource
 import shlex
 import shutil
+import signal
+import stat
 import subprocess
 import sys
 import tempfile
+import time
 
 import cases as case_table
 
@@ -28,7 +31,9 @@ DEFS = HERE / "defs"
 # Drops the stdcall sizes from a .def for the 64-bit libraries; the Windows build uses it too.
 PLAIN_DEF = HERE.parent.parent / "cmake" / "plain_def.cmake"
 TIMEOUT = 60  # seconds a case may take
+LAUNCHER_START = 5  # seconds a launcher (Wine) may take to start a program, beyond a case's own time limit
 ROUNDS = 20
+NOBODY = 65534  # the user and group of an unprivileged run, where the tests run as root
 
 
 class ImportLibraries:
@@ -77,8 +82,24 @@ def set_up(workdir: pathlib.Path, case, libraries: ImportLibraries):
             path.mkdir(exist_ok=True)
         elif content is case_table.FIFO:
             os.mkfifo(path)
+        elif isinstance(content, case_table.Link):
+            path.symlink_to(content.target)
+        elif isinstance(content, case_table.Sparse):
+            path.write_bytes(content.head)
+            os.truncate(path, content.size)
         else:
             path.write_bytes(materialise(content, libraries))
+    for name, (uid, gid) in case.owners.items():
+        os.chown(workdir / name, uid, gid)
+    for name, mode in case.modes.items():
+        os.chmod(workdir / name, mode)
+
+
+def make_removable(workdir: pathlib.Path):
+    """Undoes the modes a case set, so that its folder can be removed."""
+    for path in [workdir, *workdir.rglob("*")]:
+        if path.is_dir() and not path.is_symlink():
+            path.chmod(0o700)
 
 
 def expected_file(content, update: bool):
@@ -97,12 +118,23 @@ def check_files(workdir: pathlib.Path, case, update: bool):
             if path.exists():
                 problems.append(f"{name} should not exist")
             continue
+        if isinstance(content, case_table.Link):
+            if not path.is_symlink() or os.readlink(path) != content.target:
+                problems.append(f"{name} is no longer a link to {content.target}")
+            continue
         actual = path.read_bytes() if path.is_file() else None
         if update and isinstance(content, case_table.Golden) and actual is not None:
             (GOLDEN / content.name).write_bytes(actual)
             continue
         if actual != expected_file(content, update):
             problems.append(f"{name} differs: got {actual!r:.300}")
+    for name, mode in case.expect_modes.items():
+        if (workdir / name).exists() and stat.S_IMODE((workdir / name).stat().st_mode) != mode:
+            problems.append(f"{name}: mode {stat.S_IMODE((workdir / name).stat().st_mode):o}, not {mode:o}")
+    for name, owner in case.expect_owners.items():
+        info = (workdir / name).stat()
+        if (info.st_uid, info.st_gid) != owner:
+            problems.append(f"{name}: owner and group {(info.st_uid, info.st_gid)}, not {owner}")
     return problems
 
 
@@ -116,29 +148,55 @@ def stray_files(workdir: pathlib.Path, case):
 
 def limits(case):
     """What the child process gets before it starts: a cap on the size of
-    every file it writes, as a full disk would stop it."""
-    if not case.file_size_limit:
+    every file it writes, as a full disk would stop it; as root, nobody's
+    rights where the case needs a user whom the folder's modes bind. None
+    where there is nothing to apply: the Wine tests run cases from threads,
+    where a function run before the child starts is unsafe."""
+    unprivileged = case.unprivileged and os.geteuid() == 0
+    if not case.file_size_limit and not unprivileged:
         return None
-    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_size_limit, case.file_size_limit))
+
+    def apply():
+        if case.file_size_limit:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_size_limit, case.file_size_limit))
+        if unprivileged:
+            os.setgroups([])
+            os.setgid(NOBODY)
+            os.setuid(NOBODY)
+    return apply
+
+
+def peak_memory_problems(case, peak_before):
+    """The largest child waited for so far sets RUSAGE_CHILDREN's peak: above
+    both the limit and the peak before this run, it was this run."""
+    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024
+    if case.memory_limit and peak > max(peak_before, case.memory_limit):
+        return [f"held {peak >> 20} MiB at its peak, more than {case.memory_limit >> 20} MiB"]
+    return []
 
 
 def run_case(case, program: str, launcher, libraries, update: bool):
+    timeout = case.time_limit + (LAUNCHER_START if launcher else 0) if case.time_limit else TIMEOUT
     with tempfile.TemporaryDirectory(prefix="carvex e2e ") as tmp:
         workdir = pathlib.Path(tmp)
-        set_up(workdir, case, libraries)
-        command = [*launcher, program, *case.args]
         try:
-            result = subprocess.run(command, cwd=workdir / case.cwd, capture_output=True, timeout=TIMEOUT,
-                                    env=dict(os.environ), preexec_fn=limits(case))
-        except subprocess.TimeoutExpired:
-            return [f"still running after {TIMEOUT} s"]
-        problems = stray_files(workdir, case)
-        if result.stdout != case.stdout:
-            problems.append(f"stdout: got {result.stdout!r:.400}, want {case.stdout!r:.400}")
-        if result.returncode != case.status:
-            problems.append(f"status: got {result.returncode}, want {case.status}")
-        problems += check_files(workdir, case, update)
-        return problems
+            set_up(workdir, case, libraries)
+            command = [*launcher, program, *case.args]
+            peak_before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss * 1024
+            try:
+                result = subprocess.run(command, cwd=workdir / case.cwd, capture_output=True, timeout=timeout,
+                                        env=dict(os.environ), preexec_fn=limits(case))
+            except subprocess.TimeoutExpired:
+                return [f"still running after {timeout} s"]
+            problems = stray_files(workdir, case) + peak_memory_problems(case, peak_before)
+            if result.stdout != case.stdout:
+                problems.append(f"stdout: got {result.stdout!r:.400}, want {case.stdout!r:.400}")
+            if result.returncode != case.status:
+                problems.append(f"status: got {result.returncode}, want {case.status}")
+            problems += check_files(workdir, case, update)
+            return problems
+        finally:
+            make_removable(workdir)
 
 
 def concurrent_writers(program: str):
@@ -161,6 +219,77 @@ def concurrent_writers(program: str):
             if any(statuses) or text not in texts.values():
                 problems.append(f"statuses {statuses}, x.inc of {len(text)} bytes is neither run's text")
             problems += [f"stray file {path.name}" for path in workdir.iterdir() if path.name not in {"a", "b", "x.inc"}]
+        return problems
+
+
+def new_file(workdir: pathlib.Path, known, run):
+    """The first file to appear in the folder besides the known ones, or
+    None once the run has ended without one."""
+    while run.poll() is None:
+        for entry in os.scandir(workdir):
+            if entry.name not in known:
+                return workdir / entry.name
+    return None
+
+
+def strays(workdir: pathlib.Path, settle: float):
+    """Files besides the library and its include, once they had 'settle'
+    seconds to go."""
+    end = time.monotonic() + settle
+    while True:
+        found = [path.name for path in workdir.iterdir() if path.name not in {"x.lib", "x.inc"}]
+        if not found or time.monotonic() > end:
+            return found
+        time.sleep(0.01)
+
+
+def interrupt_while_writing(workdir: pathlib.Path, command, number, old: bytes, new: bytes, settle: float):
+    """One run stopped as soon as its temporary file appears, sent the
+    signal and let go on. Problems, or None when the run ended before it
+    could be caught."""
+    (workdir / "x.inc").write_bytes(old)
+    run = subprocess.Popen(command, cwd=workdir, stdout=subprocess.DEVNULL)
+    temporary = new_file(workdir, {"x.lib", "x.inc"}, run)
+    if temporary is None:
+        run.wait()
+        return None
+    os.kill(run.pid, signal.SIGSTOP)
+    # Less than the whole text: the run is writing it, not putting it in place.
+    writing = temporary.exists() and temporary.stat().st_size < len(new)
+    os.kill(run.pid, number)
+    os.kill(run.pid, signal.SIGCONT)
+    run.wait(timeout=TIMEOUT)
+    name = signal.Signals(number).name
+    problems = [f"{name}: left {stray}" for stray in strays(workdir, settle)]
+    text = (workdir / "x.inc").read_bytes()
+    if text != old and (writing or text != new):
+        problems.append(f"{name}: x.inc of {len(text)} bytes is neither the old text nor the whole new one")
+    return problems
+
+
+def interrupted_runs(program: str, launcher):
+    """Runs interrupted while they write a large include end without leaving
+    their temporary file, and keep the old include. Wine turns SIGINT into
+    Ctrl+C; the other signals end a Windows program outright there. Its
+    server removes a file marked for deletion once it sees the process
+    gone, a moment after the process ends."""
+    signals = [signal.SIGINT] if launcher else [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
+    with tempfile.TemporaryDirectory(prefix="carvex e2e ") as tmp:
+        workdir = pathlib.Path(tmp)
+        # 57 MB of prototypes, written in about 20 ms: time enough to catch a run at it.
+        (workdir / "x.lib").write_bytes(case_table.archive([f"_Function{i:06d}@96" for i in range(300_000)]))
+        command = [*launcher, program, "x.lib", "-p64"]
+        subprocess.run(command, cwd=workdir, stdout=subprocess.DEVNULL, timeout=TIMEOUT, check=True)
+        new = (workdir / "x.inc").read_bytes()
+        old = b"old include, kept whole\r\n"
+        problems = []
+        for number in signals:
+            outcome = None
+            for _ in range(ROUNDS):
+                outcome = interrupt_while_writing(workdir, command, number, old, new, 2 if launcher else 0)
+                if outcome is not None:
+                    break
+            problems += outcome if outcome is not None else [f"no run caught writing in {ROUNDS} tries"]
         return problems
 
 
@@ -187,13 +316,19 @@ def main():
     with tempfile.TemporaryDirectory(prefix="carvex-libs-") as libdir:
         libraries = ImportLibraries(pathlib.Path(libdir), options.dlltool)
         for case in case_table.all_cases():
-            # A launcher runs a Windows program, which these cases do not fit.
-            if options.only not in case.name or (case.linux_only and launcher):
+            # A launcher runs a Windows program, which the Linux cases do not fit, and the Windows cases need.
+            if options.only not in case.name or (case.linux_only and launcher) or (case.wine_only and not launcher):
+                continue
+            if case.needs_root and os.geteuid() != 0:
+                print(f"skip {case.name}: files of another owner need root to lay out")
                 continue
             ok = report(case.name, run_case(case, program, launcher, libraries, options.update_golden))
             passed, failed = passed + ok, failed + (not ok)
     if not launcher and options.only in "concurrent runs":
         ok = report("concurrent runs", concurrent_writers(program))
+        passed, failed = passed + ok, failed + (not ok)
+    if options.only in "interrupted runs":
+        ok = report("interrupted runs", interrupted_runs(program, launcher))
         passed, failed = passed + ok, failed + (not ok)
     print(f"{passed} passed, {failed} failed")
     return 1 if failed or not passed else 0

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "batch_driver.h"
+#include "include_file.h"
 #include "linux/kernel_internal.h"
 #include "win32.h"
 
@@ -37,6 +37,15 @@ struct TempDir {
     }
     fs::path path;
 };
+
+HANDLE Open(const fs::path& path, DWORD access, DWORD disposition) {
+    return CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string Content(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 std::vector<std::string> Search(const std::string& pattern) {
     std::vector<std::string> names;
@@ -307,4 +316,67 @@ TEST(HeapAlloc, ZeroFillsWhenAsked) {
         }
         for (unsigned char* block : dirty) EXPECT_TRUE(HeapFree(heap, 0, block));
     }
+}
+
+// What the include writer tells apart by the error code: a name taken, a
+// file missing, a refusal (a folder, a read-only file, even for root).
+TEST(GetLastError, TellsTheRefusalsApart) {
+    TempDir dir;
+    dir.Touch("taken");
+    dir.Touch("read-only", "keep");
+    chmod((dir.path / "read-only").c_str(), 0444);
+    fs::create_directory(dir.path / "folder");
+    struct Case {
+        const char* name;
+        DWORD access;
+        DWORD disposition;
+        DWORD error;
+    } cases[] = {
+        {"taken", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_EXISTS},
+        {"missing", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+        {"missing", GENERIC_WRITE, TRUNCATE_EXISTING, ERROR_FILE_NOT_FOUND},
+        {"missing/x", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_NOT_FOUND},
+        {"taken/x", GENERIC_WRITE, CREATE_NEW, ERROR_PATH_NOT_FOUND},
+        {"folder", GENERIC_WRITE, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+        {"folder", 0, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+        {"read-only", GENERIC_WRITE, OPEN_EXISTING, ERROR_ACCESS_DENIED},
+        {"read-only", GENERIC_WRITE, TRUNCATE_EXISTING, ERROR_ACCESS_DENIED},
+        {"read-only", GENERIC_WRITE, CREATE_ALWAYS, ERROR_ACCESS_DENIED},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Open(dir.path / c.name, c.access, c.disposition), INVALID_HANDLE_VALUE) << c.name;
+        EXPECT_EQ(GetLastError(), c.error) << c.name << " " << c.disposition;
+    }
+    EXPECT_EQ(Content(dir.path / "read-only"), "keep");
+    EXPECT_FALSE(DeleteFileA((dir.path / "missing").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(MoveFileExA((dir.path / "missing").c_str(), (dir.path / "taken").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// An access of 0 names the file without the right to read it, and leads
+// through links to the file itself.
+TEST(GetFinalPathNameByHandleA, FollowsLinksAndAsksForRoom) {
+    TempDir dir;
+    fs::create_directory(dir.path / "real");
+    dir.Touch("real/y.inc");
+    chmod((dir.path / "real/y.inc").c_str(), 0);
+    fs::create_symlink("real/y.inc", dir.path / "x.inc");
+    HANDLE file = Open(dir.path / "x.inc", 0, OPEN_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string want = fs::canonical(dir.path / "real/y.inc").string();
+    char small[4];
+    EXPECT_EQ(GetFinalPathNameByHandleA(file, small, sizeof(small), 0), want.size() + 1);
+    std::vector<char> room(want.size() + 1);
+    EXPECT_EQ(GetFinalPathNameByHandleA(file, room.data(), static_cast<DWORD>(room.size()), 0), want.size());
+    EXPECT_EQ(std::string(room.data()), want);
+    // The file's name as it is now; a deleted file has none, though a file
+    // may hold the name the kernel shows for it.
+    fs::rename(dir.path / "real/y.inc", dir.path / "real/z.inc");
+    EXPECT_EQ(GetFinalPathNameByHandleA(file, room.data(), static_cast<DWORD>(room.size()), 0), want.size());
+    EXPECT_EQ(fs::path(room.data()).filename(), "z.inc");
+    fs::remove(dir.path / "real/z.inc");
+    dir.Touch("real/z.inc (deleted)");
+    EXPECT_EQ(GetFinalPathNameByHandleA(file, room.data(), static_cast<DWORD>(room.size()), 0), 0u);
+    EXPECT_TRUE(CloseHandle(file));
 }

@@ -47,8 +47,9 @@ PATIENCE = 30  # seconds; a Wine process start takes well under one
 # What each program may import: the functions of the Windows kernel and
 # user-interface services that the programs are written against.
 KERNEL32 = {"GetCommandLineA", "GetStdHandle", "WriteFile", "FindFirstFileA", "FindNextFileA", "FindClose",
-            "CreateFileA", "GetFileSize", "ReadFile", "CloseHandle", "MoveFileExA", "DeleteFileA", "GetProcessHeap", "HeapAlloc", "HeapFree",
-            "ExitProcess", "lstrlenA", "GetModuleHandleA"}
+            "CreateFileA", "GetFileSize", "ReadFile", "CloseHandle", "MoveFileExA", "DeleteFileA", "ReplaceFileA",
+            "GetFileAttributesA", "GetFinalPathNameByHandleA", "GetLastError", "SetConsoleCtrlHandler", "Sleep",
+            "GetProcessHeap", "HeapAlloc", "HeapFree", "ExitProcess", "lstrlenA", "GetModuleHandleA"}
 USER32 = {"LoadIconA", "LoadCursorA", "RegisterClassExA", "CreateWindowExA", "ShowWindow", "UpdateWindow",
           "GetMessageA", "TranslateMessage", "DispatchMessageA", "PostQuitMessage", "DefWindowProcA"}
 
@@ -171,24 +172,37 @@ def mingw_directory(options, workdir):
 
 def golden_libraries(options, workdir):
     """The golden tests' libraries, found by a quoted pattern with a space and
-    backslashes: the command line that ParseCommandLine splits is Wine's."""
+    backslashes (the command line that ParseCommandLine splits is Wine's),
+    among files that must not stop the batch: a first member declared past
+    the end of a 3 GiB file, a library of 5 GiB, a name the ANSI code page
+    cannot spell, a library whose include is read-only."""
     libraries = run_cases.ImportLibraries(workdir, options.dlltool)
     source = workdir / "golden libs"
     source.mkdir()
     names = [f"{def_name}_{machine}" for def_name in ("kernel32", "user32") for machine in ("x86", "x64")]
     for name in names:
         (source / f"{name}.lib").write_bytes(libraries.get(*name.split("_")))
-    (workdir / "out").mkdir()
-    result = run_in(workdir / "out", [options.wine32, options.carvex, "..\\golden libs\\*.lib", GOLDEN_SWITCH],
+    small = case_table.archive(["_Foo@4"])
+    hostile = {"damaged.lib": case_table.Sparse(case_table.archive(["_Foo@4"], size=b"9999999999"), 3 * case_table.GiB),
+               "huge.lib": case_table.Sparse(small, 5 * case_table.GiB), "readonly.lib": small, "b\u0436.lib": small}
+    run_cases.set_up(source, case_table.Case("hostile files", [], b"", files=hostile), libraries)
+    out = workdir / "out"
+    out.mkdir()
+    (out / "readonly.inc").write_bytes(b"keep")
+    (out / "readonly.inc").chmod(0o444)
+    result = run_in(out, [options.wine32, options.carvex, "..\\golden libs\\*.lib", GOLDEN_SWITCH],
                     wine_environment(options))
-    problems = [] if result.returncode == 0 else [f"status {result.returncode}"]
-    if progress_lines(result.stdout) != sorted(f"Processing {name}.lib".encode() for name in names):
+    problems = [] if result.returncode == 1 else [f"status {result.returncode}"]
+    messages = [case_table.INVALID.strip(), b"cannot write output file readonly.inc"]
+    listed = [*names, "damaged", "huge", "readonly"]
+    if progress_lines(result.stdout) != sorted([f"Processing {name}.lib".encode() for name in listed] + messages):
         problems.append(f"progress lines {result.stdout!r}")
-    for name in names:
-        made = workdir / "out" / f"{name}.inc"
-        if not made.is_file() or made.read_bytes() != (run_cases.GOLDEN / f"{name}{GOLDEN_SWITCH}.inc").read_bytes():
-            problems.append(f"{name}.inc differs from the golden file")
-    return problems or f"{len(names)} libraries as in the golden files"
+    expected = {f"{name}.inc": (run_cases.GOLDEN / f"{name}{GOLDEN_SWITCH}.inc").read_bytes() for name in names}
+    expected.update({"huge.inc": case_table.lines("EXTRNDEF '__imp__Foo@4',Foo"), "readonly.inc": b"keep"})
+    made = {path.name: path.read_bytes() for path in out.iterdir()}
+    problems += [f"{name} differs or is missing" for name in expected if made.get(name) != expected[name]]
+    problems += [f"{name} unexpected" for name in made.keys() - expected.keys()]
+    return problems or f"{len(names)} libraries as in the golden files, the others refused, converted or passed over"
 
 
 def shared_case(options, name):
