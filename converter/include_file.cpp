@@ -8,9 +8,9 @@ constexpr DWORD WritePiece = 0x40000000;
 // wherever the include's own name fits, however long that is.
 constexpr char TemporaryStart[] = "carvex-";
 constexpr char TemporaryEnd[] = ".tmp";
-// Where a path given back by GetFinalPathNameByHandleA may begin.
-constexpr char LongPathStart[] = "\\\\?\\";
-constexpr SIZE_T LongPathStartLength = sizeof(LongPathStart) - 1;
+// Where a path given back by GetFinalPathNameByHandleA may begin; padded,
+// as BytesEqual reads whole words.
+constexpr PaddedText LongPathStart("\\\\?\\");
 
 // ---- The run's temporary file and the console control handler -----------
 
@@ -96,8 +96,9 @@ bool AskFinalPath(HANDLE file, TextBuffer& path) {
 // '?' (but for the "\\?\" that starts such a path). A path with a lost
 // character leads nowhere.
 bool SpellsEveryCharacter(const TextBuffer& path) {
-    bool longPath = path.Length >= LongPathStartLength && BytesEqual(path.Data, LongPathStart, LongPathStartLength);
-    return !HoldsByte(path.Data + (longPath ? LongPathStartLength : 0), '?');
+    TextSpan start = LongPathStart.Span();
+    bool longPath = path.Length >= start.Length && BytesEqual(path.Data, start.Data, start.Length);
+    return !HoldsByte(path.Data + (longPath ? start.Length : 0), '?');
 }
 
 // Where a link stands in the include's place, the file it leads to, so that
