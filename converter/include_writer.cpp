@@ -35,7 +35,7 @@ bool IsVariantOf(TextSpan nextBase, TextSpan base) {
 // Room for every line of one entry: the templates, at most three copies of
 // the BaseName, the entry itself and the longest parameter list.
 constexpr SIZE_T LineRoom = 256;
-static_assert(LineRoom > ParamListCapacity + 64, "a prototype line and an equ line fit");
+static_assert(LineRoom > LongestParamList * 7 + 2 + 64, "a prototype line and an equ line fit");
 
 void ReserveLines(TextBuffer& output, SIZE_T baseLength, SIZE_T entryLength) {
     ReserveText(output, LineRoom + FormatSlack + 3 * baseLength + entryLength);
@@ -59,9 +59,7 @@ void WritePrototypeLines(const ConversionSettings& settings, const SplitName& sp
     } else {
         int count = ParamCountFromDecoration(split.DecorationDigits);
         if (count < 0) return;
-        char list[ParamListCapacity];
-        SIZE_T listLength = settings.ParamListBuilder(list, count);
-        AppendLine(output, settings.LineTemplate, NameArgument(base, keepFirstChar), TextSpan{list, listLength});
+        AppendLine(output, settings.LineTemplate, NameArgument(base, keepFirstChar), settings.ParamListBuilder(count));
     }
     if (LastChar(base) == settings.PreferredLetter) {
         TextSpan generic = NameArgument(WithoutLastChar(base), keepFirstChar);

@@ -156,13 +156,14 @@ SymbolName SymbolNameOf(TextSpan name) {
     SIZE_T keyed = name.Length + 1;  // the terminator takes part
     ULONGLONG first = SymbolOrderKey(LoadQword(name.Data)) & LeadingKeyBytes(keyed);
     ULONGLONG second = keyed > 8 ? SymbolOrderKey(LoadQword(name.Data + 8)) & LeadingKeyBytes(keyed - 8) : 0;
-    return SymbolName{first, name.Data, static_cast<DWORD>(name.Length), static_cast<DWORD>(second >> 32)};
+    return SymbolName{first, second, name.Data, name.Length};
 }
 
 bool SameName(const SymbolName& a, const SymbolName& b) {
-    if (a.OrderKey != b.OrderKey || a.NextKey != b.NextKey || a.Length != b.Length) return false;
-    return a.Length > KeyedBytes ? BytesEqual(a.Text + KeyedBytes, b.Text + KeyedBytes, a.Length - KeyedBytes)
-                                 : a.Length != 0;
+    if (a.OrderKey != b.OrderKey || a.NextKey != b.NextKey || a.Length != b.Length || a.Length == 0) return false;
+    for (SIZE_T at = KeyedBytes; at < a.Length; at += 8)
+        if (((LoadQword(a.Text + at) ^ LoadQword(b.Text + at)) & LowBytes(a.Length - at)) != 0) return false;
+    return true;
 }
 
 SymbolList ReadSymbolTable(const LibraryImage& image) {
@@ -178,7 +179,7 @@ SymbolList ReadSymbolTable(const LibraryImage& image) {
         if (name[length] != '\0') {  // a control byte: the name is passed over whole
             const char* rest = name + length;
             length += FirstMarkedByte(left - length, [rest](SIZE_T at) { return ZeroBytes(LoadQword(rest + at)); });
-        } else if (TextSpan kept = KeptName(name, length); kept.Data != nullptr && kept.Length <= LongestName) {
+        } else if (TextSpan kept = KeptName(name, length); kept.Data != nullptr) {
             SymbolName entry = SymbolNameOf(kept);
             if (!RepeatsLastKept(list, entry)) list.Names[list.Count++] = entry;
         }

@@ -15,27 +15,22 @@ struct LibraryImage {
 };
 
 // A kept name: where it lies in the image, its length, and its first
-// twelve bytes as two numbers whose unsigned order is the names' order (the
-// terminator counts as a byte, what follows it as nothing), so that most
-// comparisons need no more. Names in the image are followed by their
-// terminator and the image's padding, which the word paths may read. The
-// entry is small because the sort streams through whole lists of them.
+// sixteen bytes as two numbers whose unsigned order is the names' order (the
+// terminator counts as a byte, what follows it as nothing), so that almost
+// every comparison needs no more: names that share their first eight bytes
+// are common ("_GetWind..."). Names in the image are followed by their
+// terminator and the image's padding, which the word paths may read.
 struct SymbolName {
     ULONGLONG OrderKey;  // bytes 0 to 7
+    ULONGLONG NextKey;   // bytes 8 to 15
     const char* Text;
-    DWORD Length;
-    DWORD NextKey;  // bytes 8 to 11
+    SIZE_T Length;
 };
-static_assert(sizeof(void*) != 8 || sizeof(SymbolName) == 24, "three words an entry");
 
 // The bytes the two keys hold.
-constexpr SIZE_T KeyedBytes = 12;
+constexpr SIZE_T KeyedBytes = 16;
 
 inline TextSpan NameOf(const SymbolName& entry) { return TextSpan{entry.Text, entry.Length}; }
-
-// The longest name an entry holds; a longer one, which only a symbol table
-// of more than 4 GiB could hold, is passed over.
-constexpr SIZE_T LongestName = 0xFFFFFFFFu;
 
 // The kept names, in table order.
 struct SymbolList {
@@ -43,8 +38,7 @@ struct SymbolList {
     SIZE_T Count;
 };
 
-// The entry of a name (at most LongestName bytes) followed by its terminator
-// and eight readable bytes.
+// The entry of a name followed by its terminator and eight readable bytes.
 SymbolName SymbolNameOf(TextSpan name);
 
 // True when both entries hold the same name, and it is not empty: two

@@ -1,31 +1,33 @@
 #include "param_list.h"
 
-#include "text.h"
-#include "word_access.h"
-
 namespace {
 
-// Every list is a prefix of the longest one: 'count' items take 7 * count
-// characters, of which the last comma gives way to the line end.
-constexpr SIZE_T ItemLength = 7;
-constexpr PaddedText DwordItems(
-    ":DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,"
-    ":DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,:DWORD,");
-constexpr PaddedText QwordItems(
-    ":QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,"
-    ":QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,:QWORD,");
-static_assert(DwordItems.Span().Length == LongestParamList * ItemLength, "24 items");
-static_assert(QwordItems.Span().Length == LongestParamList * ItemLength, "24 items");
+// Every list of one type, each in a slot of its own with room for the
+// longest list, its NUL and eight bytes of padding.
+constexpr SIZE_T ItemLength = 7;  // ":DWORD,"
+constexpr SIZE_T ListSlot = LongestParamList * ItemLength + 2 + 1 + 8;
 
-// The count is at most LongestParamList.
-SIZE_T BuildList(char* buffer, int count, TextSpan items) {
-    SIZE_T n = count > 0 ? ItemLength * static_cast<SIZE_T>(count) - 1 : 0;
-    CopyWithSlack(buffer, items.Data, n);
-    CopyBytes(buffer + n, "\r\n", 3);
-    return n + 2;
-}
+struct ParamLists {
+    char Text[LongestParamList + 1][ListSlot];
+    SIZE_T Length[LongestParamList + 1];
+
+    constexpr explicit ParamLists(const char (&item)[ItemLength + 1]) : Text{}, Length{} {
+        for (int count = 0; count <= LongestParamList; ++count) {
+            SIZE_T n = 0;
+            for (int i = 0; i < count; ++i)
+                for (SIZE_T k = 0; k < ItemLength; ++k) Text[count][n++] = item[k];
+            if (count > 0) --n;  // the last comma gives way to the line end
+            Text[count][n++] = '\r';
+            Text[count][n++] = '\n';
+            Length[count] = n;
+        }
+    }
+};
+
+constexpr ParamLists DwordLists(":DWORD,");
+constexpr ParamLists QwordLists(":QWORD,");
 
 }  // namespace
 
-SIZE_T BuildDwordList(char* buffer, int count) { return BuildList(buffer, count, DwordItems.Span()); }
-SIZE_T BuildQwordList(char* buffer, int count) { return BuildList(buffer, count, QwordItems.Span()); }
+TextSpan BuildDwordList(int count) { return TextSpan{DwordLists.Text[count], DwordLists.Length[count]}; }
+TextSpan BuildQwordList(int count) { return TextSpan{QwordLists.Text[count], QwordLists.Length[count]}; }

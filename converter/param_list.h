@@ -1,19 +1,15 @@
 // The parameter lists of the prototype lines.
 #pragma once
 
-#include "win32.h"
-
-// Writes the parameter list for 'count' parameters, ending in "\r\n", and
-// returns its length.
-typedef SIZE_T (*ParamListBuilderFn)(char* buffer, int count);
-
-// ":DWORD," (or ":QWORD,") 'count' times, the last comma turned into
-// "\r\n"; "\r\n" alone for no parameters.
-SIZE_T BuildDwordList(char* buffer, int count);
-SIZE_T BuildQwordList(char* buffer, int count);
+#include "text.h"
 
 // The most parameters a decoration gives: two digits of bytes, "99".
 constexpr int LongestParamList = 24;
-// Room a list's buffer needs: the longest list, its NUL, and the eight bytes
-// of slack that the builders may overwrite and the line builder may read.
-constexpr SIZE_T ParamListCapacity = LongestParamList * 7 + 2 + 1 + 8;
+
+// The parameter list for 'count' parameters (0 to LongestParamList):
+// ":DWORD," (or ":QWORD,") 'count' times, the last comma turned into
+// "\r\n"; "\r\n" alone for no parameters. Every list is made at compile
+// time and padded for the line builder's word paths.
+typedef TextSpan (*ParamListBuilderFn)(int count);
+TextSpan BuildDwordList(int count);
+TextSpan BuildQwordList(int count);

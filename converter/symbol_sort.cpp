@@ -4,7 +4,7 @@
 
 namespace {
 
-// Equal keys mean equal first twelve bytes, and equal names when either ends
+// Equal keys mean equal first sixteen bytes, and equal names when either ends
 // among them. Otherwise the next words decide, up to the shorter name's
 // terminator, which both names hold: a word of each, its bytes past that
 // terminator cleared in both, compares in the symbol order as a key does.

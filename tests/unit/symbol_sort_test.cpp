@@ -105,11 +105,11 @@ TEST(SortSymbols, UsesSignedBytesWithTheTerminatorAsZero) {
         {"\xff", "A"},
         {"Z", "_"},
         {"a", "b"},
-        {"_GetWindowTextA", "_GetWindowTextW"},    // decided past the key
-        {"_GetWindow", "_GetWindowA"},             // one ends in the key's last byte
-        {"_GetWindo", "_GetWindoA"},               // one ends just past the key
-        {"_GetWindowTe", "_GetWindowTeA"},         // one ends just past both keys
-        {"_GetWindowText\x80", "_GetWindowText"},  // a high byte past the key
+        {"_GetWindowTextA", "_GetWindowTextW"},     // decided past the key
+        {"_GetWindow", "_GetWindowA"},              // one ends in the key's last byte
+        {"_GetWindo", "_GetWindoA"},                // one ends just past the key
+        {"_GetWindowTextLe", "_GetWindowTextLeA"},  // one ends just past both keys
+        {"_GetWindowText\x80", "_GetWindowText"},   // a high byte past the key
         {"_CreateWindowStationA@4", "_CreateWindowStationW@4"},
     };
     for (const Case& c : cases) {

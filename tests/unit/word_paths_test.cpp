@@ -320,22 +320,6 @@ TEST(WordPaths, SplitDecorationCutsAtTheFirstAtSignAfterTheFirstCharacter) {
     }
 }
 
-TEST(WordPaths, ParamListsForEveryCount) {
-    auto model = [](int count, const std::string& item) {
-        std::string list;
-        for (int i = 0; i < count; ++i) list += item;
-        if (count > 0) list.pop_back();
-        return list + "\r\n";
-    };
-    for (int count = 0; count <= 24; ++count) {
-        char buffer[ParamListCapacity];
-        ASSERT_EQ(BuildDwordList(buffer, count), model(count, ":DWORD,").size());
-        ASSERT_EQ(std::string(buffer), model(count, ":DWORD,"));
-        ASSERT_EQ(BuildQwordList(buffer, count), model(count, ":QWORD,").size());
-        ASSERT_EQ(std::string(buffer), model(count, ":QWORD,"));
-    }
-}
-
 TEST(WordPaths, ValidationAndReadingFindTheLastNulAtTheVeryEndOfTheFile) {
     // The names end exactly on the last byte before an unmapped page, with
     // every length around a word; one byte short of the NUL is refused.
