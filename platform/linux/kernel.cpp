@@ -166,6 +166,30 @@ bool AddName(Search* search, size_t* capacity, const char* name) {
 // the folder.
 bool IsWin32Name(const char* name) { return strlen(name) < MAX_PATH && strchr(name, '\\') == nullptr; }
 
+// The wildcard rule of the search: '*' matches any run of characters (a
+// leading dot included), '?' any one character; case matters.
+bool WildcardMatches(const char* pattern, const char* name) {
+    // Iterative match with one backtrack point: the last '*' seen.
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name != '\0') {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = name;
+        } else if (*pattern == '?' || *pattern == *name) {
+            ++pattern;
+            ++name;
+        } else if (star != nullptr) {
+            pattern = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == '\0';
+}
+
 // Lists the directory once and keeps the names that match, in byte order.
 Search* StartSearch(const char* pattern) {
     char* path = CopyAsPosixPath(pattern);
@@ -413,28 +437,6 @@ void* AwaitControlSignals(void*) {
 constexpr size_t ControlThreadStack = 256 * 1024;
 
 }  // namespace
-
-bool WildcardMatches(const char* pattern, const char* name) {
-    // Iterative match with one backtrack point: the last '*' seen.
-    const char* star = nullptr;
-    const char* resume = nullptr;
-    while (*name != '\0') {
-        if (*pattern == '*') {
-            star = pattern++;
-            resume = name;
-        } else if (*pattern == '?' || *pattern == *name) {
-            ++pattern;
-            ++name;
-        } else if (star != nullptr) {
-            pattern = star + 1;
-            name = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (*pattern == '*') ++pattern;
-    return *pattern == '\0';
-}
 
 extern "C" {
 

@@ -3,10 +3,6 @@
 
 #include "win32.h"
 
-// The wildcard rule of the search: '*' matches any run of characters (a
-// leading dot included), '?' any one character; case matters.
-bool WildcardMatches(const char* pattern, const char* name);
-
 // The error codes the layer gives besides those the programs tell apart.
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
