@@ -161,9 +161,7 @@ SymbolName SymbolNameOf(TextSpan name) {
 
 bool SameName(const SymbolName& a, const SymbolName& b) {
     if (a.OrderKey != b.OrderKey || a.NextKey != b.NextKey || a.Length != b.Length || a.Length == 0) return false;
-    for (SIZE_T at = KeyedBytes; at < a.Length; at += 8)
-        if (((LoadQword(a.Text + at) ^ LoadQword(b.Text + at)) & LowBytes(a.Length - at)) != 0) return false;
-    return true;
+    return a.Length <= KeyedBytes || BytesEqual(a.Text + KeyedBytes, b.Text + KeyedBytes, a.Length - KeyedBytes);
 }
 
 SymbolList ReadSymbolTable(const LibraryImage& image) {

@@ -4,8 +4,8 @@
 
 #include "text.h"
 
-// Zero bytes that follow the file's bytes in the image's block: the last
-// name of a member that ends the file still has its terminator.
+// Zero bytes that follow the file's bytes in the image's block: the slack
+// past the last name that the word paths may read.
 constexpr SIZE_T LibraryImagePadding = 8;
 
 // The file's bytes as read, with their length.
