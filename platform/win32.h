@@ -26,6 +26,7 @@ typedef int INT;
 typedef unsigned int UINT;
 typedef int LONG;
 typedef unsigned long long ULONGLONG;
+typedef long long LONGLONG;
 typedef __SIZE_TYPE__ SIZE_T;
 typedef __INTPTR_TYPE__ LONG_PTR;
 typedef __UINTPTR_TYPE__ ULONG_PTR;
@@ -56,7 +57,14 @@ typedef HCURSOR__* HCURSOR;
 typedef HBRUSH__* HBRUSH;
 typedef HMENU__* HMENU;
 
+// A 64-bit file offset, as SetFilePointerEx takes and gives it.
+union LARGE_INTEGER {
+    LONGLONG QuadPart;
+};
+typedef LARGE_INTEGER* PLARGE_INTEGER;
+
 static_assert(sizeof(DWORD) == 4, "DWORD is 32 bits");
+static_assert(sizeof(LARGE_INTEGER) == 8, "LARGE_INTEGER is 64 bits");
 static_assert(sizeof(WORD) == 2, "WORD is 16 bits");
 static_assert(sizeof(WPARAM) == sizeof(void*), "WPARAM is pointer-sized");
 static_assert(sizeof(LPARAM) == sizeof(void*), "LPARAM is pointer-sized");
@@ -76,15 +84,25 @@ constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD TRUNCATE_EXISTING = 5;
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr DWORD HEAP_ZERO_MEMORY = 0x8;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr DWORD MAX_PATH = 260;
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+// The exit code of a process that Ctrl+C ended.
+constexpr UINT STATUS_CONTROL_C_EXIT = 0xC000013Au;
 
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_UNABLE_TO_MOVE_REPLACEMENT = 1176;
 
 constexpr UINT CS_VREDRAW = 0x0001;
@@ -213,6 +231,9 @@ WIN32_IMPORT HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess,
 WIN32_IMPORT DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 WIN32_IMPORT BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                                   LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+WIN32_IMPORT BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                                        DWORD dwMoveMethod);
+WIN32_IMPORT BOOL WINAPI SetEndOfFile(HANDLE hFile);
 WIN32_IMPORT BOOL WINAPI CloseHandle(HANDLE hObject);
 WIN32_IMPORT BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 WIN32_IMPORT BOOL WINAPI DeleteFileA(LPCSTR lpFileName);

@@ -38,8 +38,6 @@ namespace {
 
 thread_local DWORD LastError;
 
-// What GetFileAttributesA gives for a folder; the programs never ask for one.
-constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 // The console control events the signals stand for: SIGINT for Ctrl+C,
 // SIGHUP for the console closing, SIGTERM for the system's request to end.
 constexpr DWORD CTRL_C_EVENT = 0;

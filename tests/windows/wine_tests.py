@@ -47,7 +47,7 @@ PATIENCE = 30  # seconds; a Wine process start takes well under one
 # What each program may import: the functions of the Windows kernel and
 # user-interface services that the programs are written against.
 KERNEL32 = {"GetCommandLineA", "GetStdHandle", "WriteFile", "FindFirstFileA", "FindNextFileA", "FindClose",
-            "CreateFileA", "GetFileSize", "ReadFile", "CloseHandle", "MoveFileExA", "DeleteFileA", "ReplaceFileA",
+            "CreateFileA", "GetFileSize", "ReadFile", "SetFilePointerEx", "SetEndOfFile", "CloseHandle", "MoveFileExA", "DeleteFileA", "ReplaceFileA",
             "GetFileAttributesA", "GetFinalPathNameByHandleA", "GetLastError", "SetConsoleCtrlHandler", "Sleep",
             "GetProcessHeap", "HeapAlloc", "HeapFree", "ExitProcess", "lstrlenA", "GetModuleHandleA"}
 USER32 = {"LoadIconA", "LoadCursorA", "RegisterClassExA", "CreateWindowExA", "ShowWindow", "UpdateWindow",
