@@ -141,8 +141,10 @@ bool ConvertEntry(Batch& batch, const char* name) {
     TextBuffer output{};
     BuildIncludeText(image, batch.Settings, output);
     FreeBlock(image.Bytes);
-    bool written = WriteIncludeFile(batch.Includes, batch.EntryName.Data, output.Data, output.Length);
+    BeginInclude(batch.Includes, batch.EntryName.Data);
+    AppendToInclude(batch.Includes, TextSpan{output.Data, output.Length});
     ReleaseText(output);
+    bool written = EndInclude(batch.Includes) == IncludeOutcome::Placed;
     if (!written) WriteMessage(batch.ScratchBuffer, "cannot write output file %\r\n", batch.EntryName.Data);
     return written;
 }

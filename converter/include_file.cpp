@@ -204,9 +204,13 @@ bool WriteInPlace(const char* target, const char* text, SIZE_T length) {
 void ReleaseIncludeFiles(IncludeFiles& files) {
     ReleaseText(files.Target);
     ReleaseText(files.TemporaryName);
+    ReleaseText(files.Name);
+    ReleaseText(files.Text);
 }
 
 void RemoveTemporaryFileOnInterrupt() { SetConsoleCtrlHandler(EndWithoutTemporary, 1); }
+
+namespace {
 
 bool WriteIncludeFile(IncludeFiles& files, const char* name, const char* text, SIZE_T length) {
     FindTarget(files.Target, name);
@@ -222,6 +226,20 @@ bool WriteIncludeFile(IncludeFiles& files, const char* name, const char* text, S
     if (!done && error == ERROR_ACCESS_DENIED) done = WriteInPlace(files.Target.Data, text, length);
     EndStep(NoTemporary);
     return done;
+}
+
+}  // namespace
+
+void BeginInclude(IncludeFiles& files, const char* name) {
+    SetText(files.Name, name);
+    files.Text.Length = 0;
+}
+
+void AppendToInclude(IncludeFiles& files, TextSpan piece) { AppendSpan(files.Text, piece); }
+
+IncludeOutcome EndInclude(IncludeFiles& files) {
+    bool written = WriteIncludeFile(files, files.Name.Data, files.Text.Data, files.Text.Length);
+    return written ? IncludeOutcome::Placed : IncludeOutcome::Failed;
 }
 
 bool WriteAllBytes(HANDLE file, const char* bytes, SIZE_T length) {

@@ -14,6 +14,17 @@ struct IncludeFiles {
     // The number the next temporary name tries first: the one this run took
     // last, free again once that file took the target's place.
     DWORD NextNumber;
+    // The include being written: its name, and its text so far.
+    TextBuffer Name;
+    TextBuffer Text;
+};
+
+// What became of an include file.
+enum class IncludeOutcome {
+    Placed,   // the whole new text is in place
+    Refused,  // nothing was touched: the include may not be replaced
+    Failed,   // nothing was touched: the text could not be written or put in place
+    Damaged,  // written in place, a write failed after the old text was overwritten
 };
 
 void ReleaseIncludeFiles(IncludeFiles& files);
@@ -23,11 +34,12 @@ void ReleaseIncludeFiles(IncludeFiles& files);
 // ends; an include file it is putting in place is finished first.
 void RemoveTemporaryFileOnInterrupt();
 
-// Writes the text as the include file 'name', in the current directory.
-// False when it could not be written; an existing include file then stays
-// as it was, unless the folder refused a temporary file and the include
-// was being written in place when the write failed.
-bool WriteIncludeFile(IncludeFiles& files, const char* name, const char* text, SIZE_T length);
+// The include file 'name', in the current directory, receives its text in
+// pieces, in order, between BeginInclude and EndInclude; EndInclude puts
+// the whole text in place and says how that went.
+void BeginInclude(IncludeFiles& files, const char* name);
+void AppendToInclude(IncludeFiles& files, TextSpan piece);
+IncludeOutcome EndInclude(IncludeFiles& files);
 
 // Writes every byte, in pieces that each fit WriteFile's 32-bit count;
 // false when a piece is not written whole.

@@ -26,8 +26,11 @@ void SetText(TextBuffer& buffer, const char* text) {
     AppendText(buffer, text);
 }
 
-void AppendText(TextBuffer& buffer, const char* text) {
-    SIZE_T length = StrLen(text);
-    ReserveText(buffer, length);
-    buffer.Length += StrCopy(buffer.Data + buffer.Length, text);
+void AppendText(TextBuffer& buffer, const char* text) { AppendSpan(buffer, SpanOf(text)); }
+
+void AppendSpan(TextBuffer& buffer, TextSpan text) {
+    ReserveText(buffer, text.Length);
+    CopyBytes(buffer.Data + buffer.Length, text.Data, text.Length);
+    buffer.Length += text.Length;
+    buffer.Data[buffer.Length] = '\0';
 }

@@ -17,6 +17,7 @@ void ReserveText(TextBuffer& buffer, SIZE_T extra);
 void ReleaseText(TextBuffer& buffer);
 void SetText(TextBuffer& buffer, const char* text);
 void AppendText(TextBuffer& buffer, const char* text);
+void AppendSpan(TextBuffer& buffer, TextSpan text);
 
 template <typename... Strings>
 void AppendFormatted(TextBuffer& buffer, const char* templateText, Strings... arguments) {
