@@ -9,7 +9,7 @@ constexpr PaddedText EquTemplate("% equ <%A>\r\n\r\n");
 constexpr PaddedText AnsiBlockStart("\r\nif ~ defined __UNICODE__\r\n   ");
 constexpr PaddedText UnicodeBlockStart("\r\nif defined __UNICODE__\r\n   ");
 constexpr PaddedText BlockEnd("end if\r\n\r\n");
-constexpr PaddedText OnePiece("%");
+constexpr LineShape EquLine = ShapeOf(EquTemplate);
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsVariantLetter(char c) { return c == 'A' || c == 'W'; }
@@ -32,20 +32,28 @@ bool IsVariantOf(TextSpan nextBase, TextSpan base) {
     return IsVariantLetter(LastChar(nextBase)) && SameNonEmptyText(WithoutLastChar(nextBase), base);
 }
 
-// Room for every line of one entry: the templates, at most three copies of
-// the BaseName, the entry itself and the longest parameter list.
+// Room for every line of one entry but its names: the templates and the
+// longest parameter list. The lines hold at most three copies of the
+// BaseName and the entry itself, and the word copies write up to seven
+// bytes past the end.
 constexpr SIZE_T LineRoom = 256;
 static_assert(LineRoom > LongestParamList * 7 + 2 + 64, "a prototype line and an equ line fit");
+constexpr SIZE_T CopySlack = 8;
 
-void ReserveLines(TextBuffer& output, SIZE_T baseLength, SIZE_T entryLength) {
-    ReserveText(output, LineRoom + FormatSlack + 3 * baseLength + entryLength);
+char* Put(char* at, TextSpan text) {
+    CopyWithSlack(at, text.Data, text.Length);
+    return at + text.Length;
 }
 
-// Appends one line; the room, with the formatter's slack, was reserved by ReserveLines.
-template <typename... Spans>
-void AppendLine(TextBuffer& output, TextSpan templateText, Spans... arguments) {
-    const TextSpan list[sizeof...(arguments) + 1] = {arguments..., NoText.Span()};
-    output.Length += FormatTextListWithSlack(output.Data + output.Length, templateText, list, sizeof...(arguments));
+// Appends one line of the shape, filled with the arguments.
+void AppendLine(TextBuffer& output, const LineShape& shape, TextSpan first, TextSpan second = NoText.Span()) {
+    char* at = output.Data + output.Length;
+    at = Put(Put(Put(Put(Put(at, shape.Before), first), shape.Between), second), shape.After);
+    output.Length = static_cast<SIZE_T>(at - output.Data);
+}
+
+void AppendPiece(TextBuffer& output, TextSpan text) {
+    output.Length = static_cast<SIZE_T>(Put(output.Data + output.Length, text) - output.Data);
 }
 
 // PROTO, PROTO STDCALL and LZASM lines: the prototype (or the vararg line of
@@ -53,7 +61,6 @@ void AppendLine(TextBuffer& output, TextSpan templateText, Spans... arguments) {
 void WritePrototypeLines(const ConversionSettings& settings, const SplitName& split, TextBuffer& output) {
     TextSpan base = split.BaseName;
     bool keepFirstChar = settings.KeepFirstChar;
-    ReserveLines(output, base.Length, 0);
     if (!split.Decorated) {
         AppendLine(output, settings.VarargTemplate, NameArgument(base, keepFirstChar));
     } else {
@@ -63,7 +70,7 @@ void WritePrototypeLines(const ConversionSettings& settings, const SplitName& sp
     }
     if (LastChar(base) == settings.PreferredLetter) {
         TextSpan generic = NameArgument(WithoutLastChar(base), keepFirstChar);
-        AppendLine(output, EquTemplate.Span(), generic, generic);
+        AppendLine(output, EquLine, generic, generic);
     }
 }
 
@@ -73,7 +80,6 @@ void WritePrototypeLines(const ConversionSettings& settings, const SplitName& sp
 void WriteDefinitionLines(const ConversionSettings& settings, TextSpan entry, TextSpan base, TextBuffer& output) {
     char marker = LastChar(base);
     if (settings.Mode == OutputMode::FasmOneCharset && marker == OtherLetter(settings.PreferredLetter)) return;
-    ReserveLines(output, base.Length, entry.Length);
     if (!IsVariantLetter(marker)) marker = '\0';
     TextSpan generic = WithoutFirstChar(marker != '\0' ? WithoutLastChar(base) : base);
     if (settings.Mode == OutputMode::Solasm) {
@@ -82,9 +88,9 @@ void WriteDefinitionLines(const ConversionSettings& settings, TextSpan entry, Te
         return;
     }
     bool block = settings.Mode == OutputMode::FasmBothCharsets && marker != '\0';
-    if (block) AppendLine(output, OnePiece.Span(), marker == 'A' ? AnsiBlockStart.Span() : UnicodeBlockStart.Span());
+    if (block) AppendPiece(output, marker == 'A' ? AnsiBlockStart.Span() : UnicodeBlockStart.Span());
     AppendLine(output, settings.LineTemplate, entry, generic);
-    if (block) AppendLine(output, OnePiece.Span(), BlockEnd.Span());
+    if (block) AppendPiece(output, BlockEnd.Span());
 }
 
 void WriteEntryLines(const ConversionSettings& settings, TextSpan entry, const SplitName& split, TextBuffer& output) {
@@ -128,20 +134,26 @@ int ParamCountFromDecoration(TextSpan digits) {
     return value / 4;
 }
 
-void GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& settings, TextBuffer& output) {
-    if (symbols.Count == 0) return;
-    SplitName split = SplitDecoration(NameOf(symbols.Names[0]));
-    for (SIZE_T i = 0; i < symbols.Count; ++i) {
+SIZE_T EntryRoom(SIZE_T longestName) { return LineRoom + CopySlack + 4 * longestName; }
+
+bool GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& settings, SIZE_T& next,
+                         TextBuffer& piece) {
+    SIZE_T i = next;
+    SplitName split = i < symbols.Count ? SplitDecoration(NameOf(symbols.Names[i])) : SplitName{};
+    for (; i < symbols.Count && piece.Length < IncludePieceSize; ++i) {
         if (i + PrefetchDistance < symbols.Count) __builtin_prefetch(symbols.Names[i + PrefetchDistance].Text);
         const SymbolName& entry = symbols.Names[i];
         if (i + 1 == symbols.Count) {  // the last entry is compared with nothing
-            WriteEntryLines(settings, NameOf(entry), split, output);
-            break;
+            WriteEntryLines(settings, NameOf(entry), split, piece);
+            continue;
         }
-        const SymbolName& next = symbols.Names[i + 1];
-        SplitName following = SplitDecoration(NameOf(next));
-        bool skipped = SameName(entry, next) || IsVariantOf(following.BaseName, split.BaseName);
-        if (!skipped) WriteEntryLines(settings, NameOf(entry), split, output);
-        split = following;
+        const SymbolName& following = symbols.Names[i + 1];
+        SplitName followingSplit = SplitDecoration(NameOf(following));
+        bool skipped = SameName(entry, following) || IsVariantOf(followingSplit.BaseName, split.BaseName);
+        if (!skipped) WriteEntryLines(settings, NameOf(entry), split, piece);
+        split = followingSplit;
     }
+    piece.Data[piece.Length] = '\0';
+    next = i;
+    return i == symbols.Count;
 }

@@ -56,21 +56,6 @@ bool ParseMemberSize(const BYTE* field, ULONGLONG& size) {
 // Where the names start, computed in 64 bits so that no count overflows.
 ULONGLONG NamesOffset(DWORD count) { return FirstOffsetOffset + 4ull * count; }
 
-// Each of 'count' names must end in a NUL inside [position, end): the
-// names lie one behind the other, so that holds when the range holds at
-// least 'count' NULs. Counted a word at a time, with no branch on the bytes.
-bool NamesEndInside(const char* position, const char* end, DWORD count) {
-    SIZE_T length = static_cast<SIZE_T>(end - position);
-    ULONGLONG nuls = 0;
-    for (SIZE_T at = 0; at < length; at += 8) {
-        ULONGLONG word = LoadQword(position + at);
-        ULONGLONG inside = length - at >= 8 ? ~0ull : LowBytes(length - at);
-        ULONGLONG marks = ~NonZeroBytes(word) & RepeatedByte(0x80) & inside;
-        nuls += ((marks >> 7) * RepeatedByte(1)) >> 56;  // the number of marked bytes
-    }
-    return nuls >= count;
-}
-
 void TurnLeadingAtIntoUnderscore(char* name) {
     if (name[0] == '@') name[0] = '_';
 }
@@ -79,8 +64,8 @@ void TurnLeadingAtIntoUnderscore(char* name) {
 // terminator, unless a control byte comes first. A control byte (a line
 // break, say) would carry into the include file and could add lines of its
 // own; no real library has one. One scan gives the check and, mostly, the
-// length. 'left' bytes lie before the end of the member, the terminator
-// among them.
+// length. 'left' bytes lie before the end of the member: a name that
+// reaches it has no terminator inside.
 SIZE_T FirstByteBelowSpace(const char* name, SIZE_T left) {
     return FirstMarkedByte(left, [name](SIZE_T at) { return BytesBelow(LoadQword(name + at), 0x20); });
 }
@@ -123,27 +108,52 @@ bool RepeatsLastKept(const SymbolList& list, const SymbolName& name) {
 // The key bits that stand for the first 'count' bytes of a name.
 constexpr ULONGLONG LeadingKeyBytes(SIZE_T count) { return count >= 8 ? ~0ull : ~(~0ull >> (8 * count)); }
 
-}  // namespace
-
-ULONGLONG FirstMemberEnd(const LibraryImage& image) {
-    if (image.Size < ArchiveHeadSize || !HasArchiveSignature(image)) return 0;
-    ULONGLONG size = 0;
-    return ParseMemberSize(image.Bytes + SignatureSize + MemberSizeField, size) ? ArchiveHeadSize + size : 0;
+// Where the name at 'name' ends, or null when no terminator comes before
+// 'end'. 'length' is its length up to the first byte below 0x20, 'controlled'
+// whether that byte is a control byte rather than the terminator.
+const char* NameEnd(const char* name, const char* end, SIZE_T& length, bool& controlled) {
+    SIZE_T left = static_cast<SIZE_T>(end - name);
+    length = FirstByteBelowSpace(name, left);
+    if (length == left) return nullptr;
+    controlled = name[length] != '\0';
+    if (!controlled) return name + length;
+    const char* rest = name + length;
+    SIZE_T tail = FirstMarkedByte(left - length, [rest](SIZE_T at) { return ZeroBytes(LoadQword(rest + at)); });
+    return tail == left - length ? nullptr : rest + tail;
 }
 
-bool IsValidImportLibrary(const LibraryImage& image) {
-    if (!HasArchiveSignature(image)) return false;
-    if (image.Size == SignatureSize) return true;
+// Keeps the name unless it is dropped or repeats the name kept last.
+void Keep(SymbolList& list, char* name, SIZE_T length) {
+    TextSpan kept = KeptName(name, length);
+    if (kept.Data == nullptr) return;
+    SymbolName entry = SymbolNameOf(kept);
+    if (RepeatsLastKept(list, entry)) return;
+    list.Names[list.Count++] = entry;
+    if (kept.Length > list.LongestName) list.LongestName = kept.Length;
+}
+
+LibraryCheck Refuse(SymbolList& list, LibraryCheck why) {
+    FreeBlock(list.Names);
+    list = SymbolList{};
+    return why;
+}
+
+}  // namespace
+
+LibraryCheck CheckArchiveHead(const LibraryImage& image, ULONGLONG fileSize, ULONGLONG& memberEnd) {
+    memberEnd = SignatureSize;
+    if (!HasArchiveSignature(image)) return LibraryCheck::NoSignature;
+    if (fileSize == SignatureSize) return LibraryCheck::Accepted;  // an empty archive
+    if (image.Size < ArchiveHeadSize) return LibraryCheck::NoMemberHeader;
+    ULONGLONG size = 0;
+    if (!ParseMemberSize(image.Bytes + SignatureSize + MemberSizeField, size))
+        return LibraryCheck::MemberSizeUnreadable;
+    memberEnd = ArchiveHeadSize + size;
     // Everything the table holds must lie within the member, and the member
     // within the file: a count that overruns it would read the next member.
-    ULONGLONG memberEnd = FirstMemberEnd(image);
-    if (memberEnd < FirstOffsetOffset || memberEnd > image.Size) return false;
-    if (!HasLinkerMemberName(image.Bytes + SignatureSize)) return false;
-    DWORD count = ReadBigEndian32(image.Bytes + CountOffset);
-    ULONGLONG namesOffset = NamesOffset(count);
-    if (namesOffset > memberEnd) return false;
-    const char* names = reinterpret_cast<const char*>(image.Bytes);
-    return NamesEndInside(names + namesOffset, names + memberEnd, count);
+    if (memberEnd > fileSize) return LibraryCheck::MemberPastFileEnd;
+    if (!HasLinkerMemberName(image.Bytes + SignatureSize)) return LibraryCheck::NotLinkerMember;
+    return LibraryCheck::Accepted;
 }
 
 const char* FindNullThunk(const char* text) {
@@ -164,24 +174,26 @@ bool SameName(const SymbolName& a, const SymbolName& b) {
     return a.Length <= KeyedBytes || BytesEqual(a.Text + KeyedBytes, b.Text + KeyedBytes, a.Length - KeyedBytes);
 }
 
-SymbolList ReadSymbolTable(const LibraryImage& image) {
-    SymbolList list{nullptr, 0};
-    if (image.Size <= SignatureSize) return list;
+LibraryCheck ReadSymbolTable(const LibraryImage& image, SymbolList& list) {
+    list = SymbolList{};
+    ULONGLONG memberEnd = 0;
+    LibraryCheck head = CheckArchiveHead(image, image.Size, memberEnd);
+    if (head != LibraryCheck::Accepted || memberEnd == SignatureSize) return head;
+    if (memberEnd < FirstOffsetOffset) return LibraryCheck::NoSymbolCount;
     DWORD count = ReadBigEndian32(image.Bytes + CountOffset);
-    list.Names = static_cast<SymbolName*>(AllocateOrFail((static_cast<SIZE_T>(count) + 1) * sizeof(SymbolName)));
+    if (NamesOffset(count) > memberEnd) return LibraryCheck::OffsetsPastMember;
+    list.Names =
+        static_cast<SymbolName*>(AllocateUnclearedOrFail((static_cast<SIZE_T>(count) + 1) * sizeof(SymbolName)));
     char* name = reinterpret_cast<char*>(image.Bytes + NamesOffset(count));
-    const char* end = reinterpret_cast<const char*>(image.Bytes + image.Size);
+    const char* end = reinterpret_cast<const char*>(image.Bytes + memberEnd);
     for (DWORD i = 0; i < count; ++i) {
-        SIZE_T left = static_cast<SIZE_T>(end - name);
-        SIZE_T length = FirstByteBelowSpace(name, left);
-        if (name[length] != '\0') {  // a control byte: the name is passed over whole
-            const char* rest = name + length;
-            length += FirstMarkedByte(left - length, [rest](SIZE_T at) { return ZeroBytes(LoadQword(rest + at)); });
-        } else if (TextSpan kept = KeptName(name, length); kept.Data != nullptr) {
-            SymbolName entry = SymbolNameOf(kept);
-            if (!RepeatsLastKept(list, entry)) list.Names[list.Count++] = entry;
-        }
-        name += length + 1;
+        SIZE_T length = 0;
+        bool controlled = false;
+        const char* after = NameEnd(name, end, length, controlled);
+        if (after == nullptr) return Refuse(list, LibraryCheck::NamesPastMember);
+        // A name with a control byte is passed over whole.
+        if (!controlled) Keep(list, name, length);
+        name += after - name + 1;  // past the terminator
     }
-    return list;
+    return LibraryCheck::Accepted;
 }

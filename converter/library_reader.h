@@ -1,11 +1,11 @@
 // Reads the procedure names from the first linker member of an import
-// library archive.
+// library archive, checking in the same pass that the member holds them.
 #pragma once
 
 #include "text.h"
 
-// Zero bytes that follow the file's bytes in the image's block: the slack
-// past the last name that the word paths may read.
+// Bytes that follow the file's bytes in the image's block: the slack past
+// the last name that the word paths may read. What they hold never matters.
 constexpr SIZE_T LibraryImagePadding = 8;
 
 // The file's bytes as read, with their length.
@@ -32,10 +32,11 @@ constexpr SIZE_T KeyedBytes = 16;
 
 inline TextSpan NameOf(const SymbolName& entry) { return TextSpan{entry.Text, entry.Length}; }
 
-// The kept names, in table order.
+// The kept names, in table order, and the length of the longest.
 struct SymbolList {
     SymbolName* Names;
     SIZE_T Count;
+    SIZE_T LongestName;
 };
 
 // The entry of a name followed by its terminator and eight readable bytes.
@@ -45,27 +46,40 @@ SymbolName SymbolNameOf(TextSpan name);
 // empty names never count as equal.
 bool SameName(const SymbolName& a, const SymbolName& b);
 
+// Why an archive is refused, or that it is taken; the checks in the order
+// they are made.
+enum class LibraryCheck : BYTE {
+    Accepted,
+    NoSignature,           // fewer bytes than "!<arch>\n", or others
+    NoMemberHeader,        // more than the signature, but not a whole member header
+    MemberSizeUnreadable,  // the header's size field is not decimal digits padded with spaces
+    MemberPastFileEnd,     // the first member runs past the end of the file
+    NotLinkerMember,       // the first member is not named "/"
+    NoSymbolCount,         // the member is too short to hold the symbol count
+    OffsetsPastMember,     // the count's offsets run past the member
+    NamesPastMember,       // fewer names end inside the member than the count says
+};
+
 // The archive signature and the first member's header: the bytes to read
 // before the table's extent is known.
 constexpr SIZE_T ArchiveHeadSize = 68;
 
-// Where the first member ends, counted from the file's start, as its header
-// declares it (the size field: decimal digits followed by spaces); 0 when
-// the image holds no signature and whole header, or the field is no size.
-ULONGLONG FirstMemberEnd(const LibraryImage& image);
-
-// True when the image starts with the archive signature and either ends
-// there (an empty archive) or holds a first linker member that lies within
-// the image, and whose count, offsets and names all lie within the member.
-// The image may end with that member: nothing behind it is looked at.
-bool IsValidImportLibrary(const LibraryImage& image);
+// The first member as the signature and header at the image's start declare
+// it, in a file of 'fileSize' bytes. 'memberEnd' is where the member ends,
+// counted from the file's start; for an archive of the signature alone it
+// is the signature's end. Accepted does not yet say that the member holds
+// its names: ReadSymbolTable checks that.
+LibraryCheck CheckArchiveHead(const LibraryImage& image, ULONGLONG fileSize, ULONGLONG& memberEnd);
 
 // The first position at which "_NULL_THUNK_DATA" starts, or null.
 const char* FindNullThunk(const char* text);
 
-// Collects the names of a valid image in one scan, dropping the linker's
+// Checks the image's head as CheckArchiveHead does, the image ending with
+// the first member, and collects in one scan its names, dropping the linker's
 // bookkeeping symbols, the '?'-decorated names and names that hold a
 // control byte; "__imp_" is cut off, and a leading '@' becomes '_' in place.
-// A name equal to the one kept just before it is not kept again. Ends the
-// run when the list can't be allocated.
-SymbolList ReadSymbolTable(const LibraryImage& image);
+// A name equal to the one kept just before it is not kept again. Checks on
+// the way that the count, its offsets and every name lie within the member;
+// a refused image gives an empty list. Ends the run when the list can't be
+// allocated.
+LibraryCheck ReadSymbolTable(const LibraryImage& image, SymbolList& list);

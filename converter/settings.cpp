@@ -27,7 +27,8 @@ const char UsageBanner[] =
 
 namespace {
 
-// The templates, padded for the line builder's word paths.
+// The templates, padded for the line builder's word paths and cut at their
+// placeholders in the rows below.
 constexpr PaddedText Prototype("% PROTO %");
 constexpr PaddedText StdcallPrototype("% PROTO STDCALL %");
 constexpr PaddedText Vararg32("% PROTO C :VARARG\r\n");
@@ -37,23 +38,23 @@ constexpr PaddedText FasmIndirect("EXTERNDEF '%',%\r\n");
 constexpr PaddedText LzasmPrototype("PROCDESC % %");
 constexpr PaddedText LzasmExtern("EXTRN %:PROC\r\n");
 constexpr PaddedText SolasmAlias("extern % alias %\r\n");
-constexpr TextSpan None{};
+constexpr LineShape None{};
 
 // The first row serves a call without a switch. The FASM and SOLASM lines
 // use no parameter list and no vararg line.
 constexpr ConversionSettings SwitchTable[] = {
-    {"", OutputMode::Prototypes, Prototype.Span(), Vararg32.Span(), BuildDwordList, 'A', false},
-    {"-s", OutputMode::StdcallPrototypes, StdcallPrototype.Span(), Vararg32.Span(), BuildDwordList, 'A', false},
-    {"-p64", OutputMode::Prototypes, Prototype.Span(), Vararg64.Span(), BuildQwordList, 'A', false},
-    {"-l64", OutputMode::Prototypes, Prototype.Span(), Vararg64.Span(), BuildQwordList, 'A', true},
-    {"-fd", OutputMode::FasmBothCharsets, FasmDirect.Span(), None, nullptr, 'A', false},
-    {"-fi", OutputMode::FasmBothCharsets, FasmIndirect.Span(), None, nullptr, 'A', false},
-    {"-lz", OutputMode::Lzasm, LzasmPrototype.Span(), LzasmExtern.Span(), BuildDwordList, 'A', false},
-    {"-so", OutputMode::Solasm, SolasmAlias.Span(), None, nullptr, 'A', false},
-    {"-fda", OutputMode::FasmOneCharset, FasmDirect.Span(), None, nullptr, 'A', false},
-    {"-fdu", OutputMode::FasmOneCharset, FasmDirect.Span(), None, nullptr, 'W', false},
-    {"-fia", OutputMode::FasmOneCharset, FasmIndirect.Span(), None, nullptr, 'A', false},
-    {"-fiu", OutputMode::FasmOneCharset, FasmIndirect.Span(), None, nullptr, 'W', false},
+    {"", OutputMode::Prototypes, ShapeOf(Prototype), ShapeOf(Vararg32), BuildDwordList, 'A', false},
+    {"-s", OutputMode::StdcallPrototypes, ShapeOf(StdcallPrototype), ShapeOf(Vararg32), BuildDwordList, 'A', false},
+    {"-p64", OutputMode::Prototypes, ShapeOf(Prototype), ShapeOf(Vararg64), BuildQwordList, 'A', false},
+    {"-l64", OutputMode::Prototypes, ShapeOf(Prototype), ShapeOf(Vararg64), BuildQwordList, 'A', true},
+    {"-fd", OutputMode::FasmBothCharsets, ShapeOf(FasmDirect), None, nullptr, 'A', false},
+    {"-fi", OutputMode::FasmBothCharsets, ShapeOf(FasmIndirect), None, nullptr, 'A', false},
+    {"-lz", OutputMode::Lzasm, ShapeOf(LzasmPrototype), ShapeOf(LzasmExtern), BuildDwordList, 'A', false},
+    {"-so", OutputMode::Solasm, ShapeOf(SolasmAlias), None, nullptr, 'A', false},
+    {"-fda", OutputMode::FasmOneCharset, ShapeOf(FasmDirect), None, nullptr, 'A', false},
+    {"-fdu", OutputMode::FasmOneCharset, ShapeOf(FasmDirect), None, nullptr, 'W', false},
+    {"-fia", OutputMode::FasmOneCharset, ShapeOf(FasmIndirect), None, nullptr, 'A', false},
+    {"-fiu", OutputMode::FasmOneCharset, ShapeOf(FasmIndirect), None, nullptr, 'W', false},
 };
 
 // Both texts padded with NULs to four bytes, compared on those four bytes:

@@ -20,9 +20,10 @@ struct ConversionSettings {
     char SwitchText[5];  // empty for the row of a call without a switch
     OutputMode Mode;
     // The main line of an entry, and the line of an undecorated entry in the
-    // prototype families ("% PROTO C :VARARG\r\n", LZASM's EXTRN line).
-    TextSpan LineTemplate;
-    TextSpan VarargTemplate;
+    // prototype families ("% PROTO C :VARARG\r\n", LZASM's EXTRN line), each
+    // cut at its placeholders.
+    LineShape LineTemplate;
+    LineShape VarargTemplate;
     ParamListBuilderFn ParamListBuilder;
     char PreferredLetter;  // 'A' or 'W', the variant the run prefers; see OtherLetter
     // Names keep their first character where the lines honour it (-l64);

@@ -10,12 +10,6 @@ SIZE_T StrLen(const char* text) {
     return n;
 }
 
-SIZE_T StrCopy(char* destination, const char* source) {
-    SIZE_T n = 0;
-    while ((destination[n] = source[n]) != '\0') ++n;
-    return n;
-}
-
 bool BytesEqual(const char* a, const char* b, SIZE_T count) {
     return FirstMarkedByte(count, [a, b](SIZE_T at) { return NonZeroBytes(LoadQword(a + at) ^ LoadQword(b + at)); }) ==
            count;
@@ -47,16 +41,6 @@ void CopyBytes(void* destination, const void* source, SIZE_T count) {
     for (; i < count; ++i) to[i] = from[i];
 }
 
-namespace {
-
-// The index of the next '%' in the span from 'at', or its length.
-WORD_ROUTINE_INLINE SIZE_T NextPlaceholder(TextSpan text, SIZE_T at) {
-    const char* from = text.Data + at;
-    return at + FirstMarkedByte(text.Length - at, [from](SIZE_T i) { return BytesEqualTo(LoadQword(from + i), '%'); });
-}
-
-}  // namespace
-
 SIZE_T FormatTextList(char* destination, TextSpan templateText, const TextSpan* arguments, SIZE_T argumentCount) {
     SIZE_T n = 0;
     SIZE_T next = 0;
@@ -68,26 +52,6 @@ SIZE_T FormatTextList(char* destination, TextSpan templateText, const TextSpan* 
             // The argument is copied unchanged: a '%' in it is plain text.
             const TextSpan& argument = arguments[next++];
             CopyBytes(destination + n, argument.Data, argument.Length);
-            n += argument.Length;
-        }
-    }
-    destination[n] = '\0';
-    return n;
-}
-
-SIZE_T FormatTextListWithSlack(char* destination, TextSpan templateText, const TextSpan* arguments,
-                               SIZE_T argumentCount) {
-    SIZE_T n = 0;
-    SIZE_T next = 0;
-    for (SIZE_T at = 0;;) {
-        SIZE_T placeholder = NextPlaceholder(templateText, at);
-        CopyWithSlack(destination + n, templateText.Data + at, placeholder - at);
-        n += placeholder - at;
-        if (placeholder == templateText.Length) break;
-        at = placeholder + 1;
-        if (next < argumentCount) {
-            const TextSpan& argument = arguments[next++];
-            CopyWithSlack(destination + n, argument.Data, argument.Length);
             n += argument.Length;
         }
     }

@@ -27,11 +27,31 @@ struct PaddedText {
 // The empty text, padded.
 constexpr PaddedText NoText("");
 
+// A line template cut once, when the program is built, at its (at most two)
+// placeholders: the text before the first argument, between the two, and
+// after the second. The pieces are padded for the word paths.
+struct LineShape {
+    TextSpan Before;
+    TextSpan Between;
+    TextSpan After;
+};
+
+template <SIZE_T N>
+constexpr LineShape ShapeOf(const PaddedText<N>& text) {
+    SIZE_T cuts[2] = {N - 1, N - 1};
+    SIZE_T found = 0;
+    for (SIZE_T i = 0; i + 1 < N && found < 2; ++i)
+        if (text.Bytes[i] == '%') cuts[found++] = i;
+    const char* bytes = text.Bytes;
+    SIZE_T afterFirst = found > 0 ? cuts[0] + 1 : N - 1;
+    SIZE_T afterSecond = found > 1 ? cuts[1] + 1 : N - 1;
+    return LineShape{TextSpan{bytes, cuts[0]}, TextSpan{bytes + afterFirst, cuts[1] - afterFirst},
+                     TextSpan{bytes + afterSecond, N - 1 - afterSecond}};
+}
+
 SIZE_T StrLen(const char* text);
 // The span of a NUL-terminated string.
 inline TextSpan SpanOf(const char* text) { return TextSpan{text, StrLen(text)}; }
-// Copies the source with its NUL; returns the number of bytes before the NUL.
-SIZE_T StrCopy(char* destination, const char* source);
 // True when the first 'count' bytes of a and b are the same. Reads whole
 // words: each text must be followed by eight readable bytes.
 bool BytesEqual(const char* a, const char* b, SIZE_T count);
@@ -52,12 +72,5 @@ void CopyBytes(void* destination, const void* source, SIZE_T count);
 // '%' with no argument left adds nothing. Writes a NUL after the result and
 // returns the number of bytes before it.
 SIZE_T FormatTextList(char* destination, TextSpan templateText, const TextSpan* arguments, SIZE_T argumentCount);
-// FormatTextList in whole words, for the include file's lines: the template
-// and every argument must be followed by eight readable bytes (see
-// PaddedText), and the destination must have FormatSlack bytes of room past
-// the result's NUL, which it may overwrite.
-constexpr SIZE_T FormatSlack = 8;
-SIZE_T FormatTextListWithSlack(char* destination, TextSpan templateText, const TextSpan* arguments,
-                               SIZE_T argumentCount);
 // The length FormatTextList will write, so that callers can make room first.
 SIZE_T FormattedLength(TextSpan templateText, const TextSpan* arguments, SIZE_T argumentCount);

@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to the converter as a library file: validation,
-// then the reader, the sort and the include writer with every switch. Every
+// Feeds arbitrary bytes to the converter as a library file: the reader and
+// its checks, then the sort and the include writer with every switch, the
+// text made in pieces as the driver makes it. Every
 // text it writes must be lines that end in CR LF, hold no other byte below
 // 0x20, and each have a shape that the switch writes; anything else stops
 // the fuzzer.
@@ -92,28 +93,35 @@ void CheckLines(const std::string& switchText, std::string_view text) {
     }
 }
 
-void Convert(const uint8_t* data, size_t size, const std::string& switchText) {
+// False when the reader refuses the bytes.
+bool Convert(const uint8_t* data, size_t size, const std::string& switchText, TextBuffer& piece) {
     const char* tokens[] = {"carvex", "x.lib", switchText.c_str()};
     const ConversionSettings* settings = ChooseSettings(switchText.empty() ? 2 : 3, tokens);
     if (settings == nullptr) __builtin_trap();
     LibraryImage image = CopyImage(data, size);
-    SymbolList symbols = ReadSymbolTable(image);
+    SymbolList symbols;
+    bool accepted = ReadSymbolTable(image, symbols) == LibraryCheck::Accepted;
     SortSymbols(symbols.Names, symbols.Count);
-    TextBuffer output{};
-    GenerateIncludeText(symbols, *settings, output);
-    CheckLines(switchText, std::string_view(output.Data == nullptr ? "" : output.Data, output.Length));
-    ReleaseText(output);
+    piece.Length = 0;
+    ReserveText(piece, IncludePieceSize + EntryRoom(symbols.LongestName));
+    std::string text;
+    SIZE_T next = 0;
+    for (bool done = !accepted; !done; piece.Length = 0) {
+        done = GenerateIncludeText(symbols, *settings, next, piece);
+        text.append(piece.Data, piece.Length);
+    }
+    CheckLines(switchText, text);
     FreeBlock(symbols.Names);
     FreeBlock(image.Bytes);
+    return accepted;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    LibraryImage probe = CopyImage(data, size);
-    bool valid = IsValidImportLibrary(probe);
-    FreeBlock(probe.Bytes);
-    if (!valid) return 0;
-    for (const std::string& switchText : Switches) Convert(data, size, switchText);
+    TextBuffer piece{};
+    for (const std::string& switchText : Switches)
+        if (!Convert(data, size, switchText, piece)) break;
+    ReleaseText(piece);
     return 0;
 }

@@ -8,7 +8,7 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "e2e"))
-from archive import SIGNATURE, archive, member_header  # noqa: E402
+from archive import archive, checked_archives  # noqa: E402
 
 # Symbol tables whose kept names the reader's test checks.
 KEPT = {
@@ -27,51 +27,20 @@ KEPT = {
 }
 
 
-def validation_images():
-    """Whole, cut and broken images for the reader's validation."""
-    good = archive(["_Foo@4", "_Bar@8"])
-    one = archive(["_Foo@4"])
-    body_size = len(good) - 68
-    return {
-        "a whole table": good,
-        "the signature alone": SIGNATURE,
-        "nothing": b"",
-        "part of the signature": SIGNATURE[:-1],
-        "another signature": b"!<arch>\r" + good[8:],
-        "a member header cut short": good[:40],
-        "no count": good[:70],
-        "offsets cut short": one[:74],
-        "first member not a linker member": archive(["_Foo@4"], member_name=b"/1/"),
-        "a linker member name with junk": archive(["_Foo@4"], member_name=b"/x"),
-        "a count larger than the names": archive(["_Foo@4"], count=2),
-        "a count of 0xFFFFFFFF": archive(["_Foo@4"], count=0xFFFFFFFF),
-        "a last name without its NUL": good[:-1],
-        "a count of zero": archive([]),
-        "fewer names counted than present": archive(["_Foo@4", "_Bar@8"], count=1),
-        "the next member behind the table": good + member_header(b"/1/", 0),
-        "names past the member's size": archive(["_Foo@4", "_Bar@8"], size=body_size - 1),
-        "offsets past the member's size": archive(["_Foo@4", "_Bar@8"], size=6),
-        "a count past the member's size": archive(["_Foo@4", "_Bar@8"], size=3),
-        "a member past the file's end": archive(["_Foo@4", "_Bar@8"], size=body_size + 1),
-        "a size field of letters": archive(["_Foo@4", "_Bar@8"], size=b"abc"),
-        "a size field of spaces": archive(["_Foo@4", "_Bar@8"], size=b""),
-        "a size field with a leading space": archive(["_Foo@4", "_Bar@8"], size=b" %d" % body_size),
-        "a size field with junk after the digits": archive(["_Foo@4", "_Bar@8"], size=b"%dx" % body_size),
-    }
-
-
 def named_archives():
-    # Eight NUL bytes follow each kept table's member.
-    archives = {f"kept: {what}": archive(names) + bytes(8) for what, names in KEPT.items()}
-    archives.update(validation_images())
+    """{name: (bytes, the check that decides)}"""
+    archives = {f"kept: {what}": (archive(names), "Accepted") for what, names in KEPT.items()}
+    archives.update(checked_archives())
     # Tables whose last name ends on the file's last byte, for every length
-    # around a word, whole, one byte short of that NUL, and with a control
-    # byte just before it.
+    # around a word, whole, one byte short of that NUL (the member and the
+    # file alike), and with a control byte just before it.
     for length in range(18):
-        whole = archive(["_first", "n" * length])
-        archives[f"a last name of length {length}"] = whole
-        archives[f"a last name of length {length}, cut"] = whole[:-1]
-        archives[f"a last name of length {length} and a tab"] = archive(["_first", "n" * length + "\t"])
+        names = ["_first", "n" * length]
+        whole = archive(names)
+        archives[f"a last name of length {length}"] = (whole, "Accepted")
+        archives[f"a last name of length {length}, cut"] = (archive(names, size=len(whole) - 69)[:-1],
+                                                            "NamesPastMember")
+        archives[f"a last name of length {length} and a tab"] = (archive(["_first", "n" * length + "\t"]), "Accepted")
     return archives
 
 
@@ -98,9 +67,12 @@ HEADER = """\
 #include <string>
 #include <string_view>
 
+#include "library_reader.h"
+
 struct NamedArchive {
     std::string_view name;
     std::string_view bytes;
+    LibraryCheck check;  // what the reader makes of it
 };
 
 inline constexpr NamedArchive TestArchives[] = {
@@ -118,8 +90,8 @@ inline std::string TestArchive(std::string_view name) {
 
 
 def header_text() -> str:
-    rows = [f"    {{{cpp_literal(name.encode())}, {{{cpp_literal(data)}, {len(data)}}}}},"
-            for name, data in named_archives().items()]
+    rows = [f"    {{{cpp_literal(name.encode())}, {{{cpp_literal(data)}, {len(data)}}}, LibraryCheck::{check}}},"
+            for name, (data, check) in named_archives().items()]
     return HEADER % "\n".join(rows)
 
 

@@ -47,19 +47,6 @@ TEST(FormatText, PiecesAppendAtTheReturnedLength) {
     EXPECT_EQ(FormattedLength(SpanOf("% PROTO %"), args, 2), 18u);
 }
 
-TEST(SameNonEmptyText, HoldsEqualBytesOfEqualLengthButNeverTwoEmptyTexts) {
-    // Padded, as every text the word paths read is.
-    static constexpr PaddedText abc("abc"), abc2("abc"), abd("abd");
-    static constexpr PaddedText ab("ab");
-    static constexpr PaddedText empty("");
-    EXPECT_TRUE(SameNonEmptyText(abc.Span(), abc2.Span()));
-    EXPECT_FALSE(SameNonEmptyText(abc.Span(), abd.Span()));
-    EXPECT_FALSE(SameNonEmptyText(ab.Span(), abc.Span()));
-    EXPECT_FALSE(SameNonEmptyText(TextSpan{abc.Bytes, 2}, abc.Span()));
-    EXPECT_TRUE(SameNonEmptyText(TextSpan{abc.Bytes, 2}, TextSpan{abd.Bytes, 2}));
-    EXPECT_FALSE(SameNonEmptyText(empty.Span(), NoText.Span()));
-}
-
 TEST(CopyDirectoryPart, EndsAfterTheLastSeparator) {
     struct Case {
         const char* path;
@@ -79,28 +66,6 @@ TEST(CopyDirectoryPart, EndsAfterTheLastSeparator) {
         CopyDirectoryPart(out, c.path);
         EXPECT_STREQ(out, c.directory) << c.path;
     }
-}
-
-TEST(StrLen, MatchesAPlainLoopAtEveryLengthAndAlignment) {
-    alignas(16) char block[64];
-    for (size_t offset = 0; offset < 8; ++offset) {
-        for (size_t length = 0; length <= 9; ++length) {
-            std::memset(block, 'a', sizeof block);
-            block[offset + length] = '\0';
-            EXPECT_EQ(StrLen(block + offset), length) << "offset " << offset;
-        }
-    }
-    // Bytes of 0x80 and above are not mistaken for the terminator.
-    const char high[] = "\x80\xff\x81\x7f\x01";
-    EXPECT_EQ(StrLen(high), 5u);
-}
-
-TEST(StrCopy, CopiesWithTheTerminator) {
-    char out[32] = "abcdefg";
-    EXPECT_EQ(StrCopy(out, "hello"), 5u);
-    EXPECT_EQ(std::string(out, 7), std::string("hello\0g", 7));
-    EXPECT_EQ(StrCopy(out, ""), 0u);
-    EXPECT_EQ(out[0], '\0');
 }
 
 TEST(TextBuffer, GrowsToHoldAnyTextAndKeepsWhatItHeld) {

@@ -1,10 +1,9 @@
 // The eight-bytes-at-a-time paths of the string routines, the symbol
-// comparison, the decoration split, the reader's scan and the large heap
-// blocks: each checked against a plain byte-by-byte model, at every offset
-// within a word, and with the text followed by exactly the eight bytes of
-// slack that the product gives it before a page that is unmapped, so that
-// a read past the slack faults the test. The slack holds bytes that would
-// change a result if they were taken for the text's own.
+// order, the decoration split and the reader's scan: each checked with the
+// text followed by exactly the eight bytes of slack that the product gives
+// it before a page that is unmapped, so that a read past the slack faults
+// the test. The slack holds bytes that would change a result if they were
+// taken for the text's own.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -19,8 +18,9 @@
 #include "include_writer.h"
 #include "library_reader.h"
 #include "symbol_sort.h"
-#include "test_archives.h"
 #include "run.h"
+#include "symbol_order.h"
+#include "test_archives.h"
 #include "text.h"
 #include "word_access.h"
 
@@ -60,12 +60,6 @@ public:
         std::memcpy(at + text.size(), SlackBytes, ReadSlack);
         return TextSpan{at, text.size()};
     }
-    // A string that ends on the page's last byte, for StrLen.
-    char* Last(const std::string& text) {
-        char* at = base_ + page_ - text.size() - 1;
-        std::memcpy(at, text.c_str(), text.size() + 1);
-        return at;
-    }
     // A library image as the product holds it: the bytes, then its zero
     // padding, which ends on the page's last byte.
     BYTE* Tail(const std::string& bytes) {
@@ -79,36 +73,6 @@ private:
     size_t page_ = 0;
     char* base_ = nullptr;
 };
-
-SymbolName Entry(const char* text) {
-    TextSpan name = SpanOf(text);
-    return SymbolNameOf(name);
-}
-
-int ModelCompare(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        signed char x = static_cast<signed char>(*a), y = static_cast<signed char>(*b);
-        if (x != y) return x < y ? -1 : 1;
-        if (x == 0) return 0;
-    }
-}
-
-int Sign(int v) { return (v > 0) - (v < 0); }
-
-// True when the insertion sort puts the second entry before the first.
-bool SortsBefore(const SymbolName& second, const SymbolName& first) {
-    SymbolName pair[] = {first, second};
-    InsertionSort(pair, 2);
-    return pair[0].Text == second.Text;
-}
-
-// The converter's order of two names that are followed by their slack.
-int Compare(const char* a, const char* b) {
-    SymbolName x = Entry(a), y = Entry(b);
-    return SortsBefore(x, y) ? -1 : SortsBefore(y, x) ? 1 : 0;
-}
-
-std::string WithSlack(const std::string& text) { return text + std::string(ReadSlack, '\0'); }
 
 // Texts that stress the word paths: every length up to 20, a difference at
 // every position, bytes of 0x80 and above, and prefixes of each other.
@@ -128,77 +92,20 @@ std::vector<std::string> TrickyTexts() {
 
 }  // namespace
 
-TEST(WordPaths, SymbolOrderAgreesWithTheByteModelEverywhere) {
+TEST(WordPaths, SortAtPageEndsGivesTheReferenceOrder) {
+    // Every name ends on the last byte before an unmapped page.
     std::vector<std::string> texts = TrickyTexts();
-    PageEnd page;
-    for (const std::string& a : texts) {
-        for (const std::string& b : texts) {
-            int expected = ModelCompare(a.c_str(), b.c_str());
-            ASSERT_EQ(Compare(WithSlack(a).c_str(), WithSlack(b).c_str()), expected) << '"' << a << "\" \"" << b << '"';
-            // The same names, their terminators on the last byte before an unmapped page.
-            char* pa = page.Place(a, 0);
-            char* pb = page.Place(b, 1);
-            ASSERT_EQ(Compare(pa, pb), expected) << a << ' ' << b;
-            ASSERT_EQ(Compare(pb, pa), -expected) << a << ' ' << b;
-        }
-    }
-}
-
-TEST(WordPaths, SymbolOrderAtEveryAlignment) {
-    std::mt19937 random(6);
-    std::vector<char> storage(4096 + 64);  // the texts' slack lies within it
-    for (int round = 0; round < 20000; ++round) {
-        size_t length = random() % 24;
-        size_t offsetA = random() % 8, offsetB = random() % 8;
-        std::string a(length, 'x'), b;
-        for (char& c : a) c = "_@AW\x80x"[random() % 6];
-        b = a;
-        if (!b.empty() && random() % 2) b[random() % b.size()] = "_@AW\x80y"[random() % 6];
-        if (random() % 4 == 0) b.resize(random() % (b.size() + 1));
-        char* pa = storage.data() + offsetA;
-        char* pb = storage.data() + 2048 + offsetB;
-        std::memcpy(pa, a.c_str(), a.size() + 1);
-        std::memcpy(pb, b.c_str(), b.size() + 1);
-        ASSERT_EQ(Compare(pa, pb), ModelCompare(pa, pb)) << a << ' ' << b;
-    }
-}
-
-TEST(WordPaths, SortOfManyNamesMatchesTheModelOrder) {
-    // Long shared prefixes put the deciding byte in the second and third word.
-    std::mt19937 random(7);
-    std::vector<std::string> names;
-    for (int i = 0; i < 3000; ++i)
-        names.push_back("_CreateWindowStation" + std::to_string(random() % 500) + (random() % 2 ? "A" : "W") + "@" +
-                        std::to_string(4 * (random() % 13)));
-    names.push_back("_CreateWindowStation\x80");
-    names.push_back("_CreateWindowStation");
-    std::vector<SymbolName> list;
-    for (std::string& n : names) {
-        size_t length = n.size();
-        n.append(ReadSlack, '\0');
-        list.push_back(SymbolNameOf(TextSpan{n.data(), length}));
-    }
-    SortSymbols(list.data(), list.size());
-    for (size_t i = 1; i < list.size(); ++i) ASSERT_LE(ModelCompare(list[i - 1].Text, list[i].Text), 0) << i;
-}
-
-TEST(WordPaths, PartitionAtAPageEndMovesAsInTheHeap) {
-    // Every pivot and candidate ends on the last byte before an unmapped
-    // page; the quicksort must move them exactly as it moves heap copies.
-    std::vector<std::string> texts = TrickyTexts();
+    for (const OrderedPair& pair : OrderedPairs) texts.insert(texts.end(), {pair.less, pair.greater});
     std::shuffle(texts.begin(), texts.end(), std::mt19937(8));
     std::vector<std::unique_ptr<PageEnd>> pages;
-    std::vector<SymbolName> atPageEnds, inHeap;
-    for (std::string& text : texts) {
+    std::vector<SymbolName> entries;
+    for (const std::string& text : texts) {
         pages.push_back(std::make_unique<PageEnd>());
-        atPageEnds.push_back(Entry(pages.back()->Place(text)));
-        text = WithSlack(text);
-        inHeap.push_back(Entry(text.data()));
+        entries.push_back(SymbolNameOf(TextSpan{pages.back()->Place(text), text.size()}));
     }
-    long high = static_cast<long>(texts.size()) - 1;
-    ASSERT_EQ(QuickSortLimited(atPageEnds.data(), 0, high, 0, QuickSortDepthLimit),
-              QuickSortLimited(inHeap.data(), 0, high, 0, QuickSortDepthLimit));
-    for (size_t i = 0; i < texts.size(); ++i) ASSERT_STREQ(atPageEnds[i].Text, inHeap[i].Text) << i;
+    SortSymbols(entries.data(), entries.size());
+    std::sort(texts.begin(), texts.end(), SymbolLess);
+    for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(std::string(entries[i].Text, entries[i].Length), texts[i]) << i;
 }
 
 TEST(WordPaths, BytesEqualReadsOnlyItsBytes) {
@@ -214,19 +121,7 @@ TEST(WordPaths, BytesEqualReadsOnlyItsBytes) {
     }
 }
 
-TEST(WordPaths, StrLenStopsAtANulOnAnyOfAPagesLastEightBytes) {
-    PageEnd page;
-    for (size_t after = 0; after < 8; ++after) {
-        for (size_t length = 0; length <= 24; ++length) {
-            // The NUL 'after' bytes before the page's end, unmarked bytes behind it.
-            std::string text = std::string(length, 'n') + '\0' + std::string(after, 'x');
-            char* at = page.Last(text);
-            ASSERT_EQ(StrLen(at), length) << after;
-        }
-    }
-}
-
-TEST(WordPaths, FormatTextWritesNothingPastItsNulNorPastItsSlack) {
+TEST(WordPaths, FormatTextWritesNothingPastItsNul) {
     PageEnd page;
     std::vector<std::string> pieces = {"",
                                        "x",
@@ -253,15 +148,10 @@ TEST(WordPaths, FormatTextWritesNothingPastItsNulNorPastItsSlack) {
             std::memset(out, '#', sizeof out);
             const TextSpan args[] = {SpanOf(page.Place(arg, 1)), SpanOf(page.Place(arg, 1))};
             SIZE_T n = FormatTextList(out, SpanOf(page.Place(templ, 0)), args, 2);
-            const TextSpan spans[] = {page.Span(arg, 1), page.Span(arg, 1)};
             ASSERT_EQ(n, expected.size()) << templ << " / " << arg;
             ASSERT_EQ(std::string(out, n), expected);
             ASSERT_EQ(out[n], '\0');
             for (size_t i = n + 1; i < sizeof out; ++i) ASSERT_EQ(out[i], '#') << "byte " << i << " written";
-            std::memset(out, '#', sizeof out);
-            n = FormatTextListWithSlack(out, page.Span(templ, 0), spans, 2);
-            ASSERT_EQ(std::string(out, n + 1), expected + '\0');
-            for (size_t i = n + FormatSlack; i < sizeof out; ++i) ASSERT_EQ(out[i], '#') << "byte " << i << " written";
         }
     }
 }
@@ -320,28 +210,27 @@ TEST(WordPaths, SplitDecorationCutsAtTheFirstAtSignAfterTheFirstCharacter) {
     }
 }
 
-TEST(WordPaths, ValidationAndReadingFindTheLastNulAtTheVeryEndOfTheFile) {
+TEST(WordPaths, ReadingFindsTheLastNulAtTheVeryEndOfTheFile) {
     // The names end exactly on the last byte before an unmapped page, with
-    // every length around a word; one byte short of the NUL is refused.
+    // every length around a word; one byte short of the NUL is refused, and
+    // a control byte drops the name wherever it falls in a word.
     PageEnd page;
     for (size_t length = 0; length <= 17; ++length) {
-        std::string name = "a last name of length " + std::to_string(length);
-        std::string bytes = TestArchive(name);
-        BYTE* at = page.Tail(bytes);
-        EXPECT_TRUE(IsValidImportLibrary(LibraryImage{at, bytes.size()})) << length;
-        SymbolList kept = ReadSymbolTable(LibraryImage{at, bytes.size()});
-        ASSERT_EQ(kept.Count, 2u) << length;
-        EXPECT_EQ(std::string(kept.Names[1].Text, kept.Names[1].Length), std::string(length, 'n'));
-        FreeBlock(kept.Names);
-        std::string cut = TestArchive(name + ", cut");
-        at = page.Tail(cut);
-        EXPECT_FALSE(IsValidImportLibrary(LibraryImage{at, cut.size()})) << length;
-        // The control byte drops the name, wherever it falls in a word.
-        std::string tab = TestArchive(name + " and a tab");
-        at = page.Tail(tab);
-        kept = ReadSymbolTable(LibraryImage{at, tab.size()});
-        ASSERT_EQ(kept.Count, 1u) << length;
-        EXPECT_STREQ(kept.Names[0].Text, "_first");
-        FreeBlock(kept.Names);
+        struct Variant {
+            std::string suffix;
+            LibraryCheck check;
+            std::vector<std::string> names;
+        } variants[] = {{"", LibraryCheck::Accepted, {"_first", std::string(length, 'n')}},
+                        {", cut", LibraryCheck::NamesPastMember, {}},
+                        {" and a tab", LibraryCheck::Accepted, {"_first"}}};
+        for (const Variant& variant : variants) {
+            std::string bytes = TestArchive("a last name of length " + std::to_string(length) + variant.suffix);
+            SymbolList kept;
+            EXPECT_EQ(ReadSymbolTable(LibraryImage{page.Tail(bytes), bytes.size()}, kept), variant.check) << length;
+            std::vector<std::string> names;
+            for (SIZE_T i = 0; i < kept.Count; ++i) names.emplace_back(kept.Names[i].Text, kept.Names[i].Length);
+            FreeBlock(kept.Names);
+            EXPECT_EQ(names, variant.names) << length << variant.suffix;
+        }
     }
 }
