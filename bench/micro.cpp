@@ -4,8 +4,8 @@
 // smallest name moved last: the quicksort's worst case).
 //
 // The names look like the reader's output for an i386 import library: each
-// function twice (its "__imp_" entry and its stub), in A/W pairs, with
-// stdcall sizes from @0 to @48.
+// function once (the reader keeps one of its "__imp_" entry and its stub),
+// in A/W pairs, with stdcall sizes from @0 to @48.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -25,7 +25,9 @@ enum Order { InOrder = 0, Reversed = 1, Shuffled = 2, Nearly = 3 };
 
 struct NameSet {
     std::vector<std::string> text;  // owns the bytes
-    std::vector<SymbolName> list;   // what the converter sees
+    std::vector<ULONGLONG> keys;    // what the converter sees: the first keys
+    std::vector<SymbolName> names;  // and the rest of the entries
+    SymbolList List() { return SymbolList{keys.data(), names.data(), names.size(), 64}; }
 };
 
 NameSet MakeNames(size_t count, Order order) {
@@ -39,20 +41,20 @@ NameSet MakeNames(size_t count, Order order) {
         std::snprintf(base, sizeof base, "_%s%s%zu", verbs[i % 8], nouns[(i / 8) % 8], i);
         unsigned size = 4 * (random() % 13);
         for (char letter : {'A', 'W'})
-            for (int copy = 0; copy < 2 && set.text.size() < count; ++copy)
-                set.text.push_back(std::string(base) + letter + "@" + std::to_string(size));
+            if (set.text.size() < count) set.text.push_back(std::string(base) + letter + "@" + std::to_string(size));
     }
     // Each name followed by its terminator and the padding the library
     // image gives the word paths.
+    std::sort(set.text.begin(), set.text.end());  // names in order: the bytes here are ASCII
+    if (order == Reversed) std::reverse(set.text.begin(), set.text.end());
+    if (order == Shuffled) std::shuffle(set.text.begin(), set.text.end(), random);
+    if (order == Nearly) std::rotate(set.text.begin(), set.text.begin() + 1, set.text.end());
     for (std::string& name : set.text) {
         SIZE_T length = name.size();
         name.append(LibraryImagePadding + 1, '\0');
-        set.list.push_back(SymbolNameOf(TextSpan{name.c_str(), length}));
+        set.keys.push_back(FirstKeyOf(TextSpan{name.c_str(), length}));
+        set.names.push_back(SymbolNameOf(TextSpan{name.c_str(), length}));
     }
-    SortSymbols(set.list.data(), set.list.size());
-    if (order == Reversed) std::reverse(set.list.begin(), set.list.end());
-    if (order == Shuffled) std::shuffle(set.list.begin(), set.list.end(), random);
-    if (order == Nearly) std::rotate(set.list.begin(), set.list.begin() + 1, set.list.end());
     return set;
 }
 
@@ -70,11 +72,13 @@ const ConversionSettings& DefaultSettings() {
 // a few percent of the smallest sort and nothing measurable of the others.
 void BM_SortSymbols(benchmark::State& state) {
     NameSet names = MakeNames(static_cast<size_t>(state.range(0)), static_cast<Order>(state.range(1)));
-    std::vector<SymbolName> work(names.list.size());
+    NameSet work = names;
+    SymbolList list = work.List();
     for (auto _ : state) {
-        std::copy(names.list.begin(), names.list.end(), work.begin());
-        SortSymbols(work.data(), work.size());
-        benchmark::DoNotOptimize(work.data());
+        std::copy(names.keys.begin(), names.keys.end(), work.keys.begin());
+        std::copy(names.names.begin(), names.names.end(), work.names.begin());
+        SortSymbols(list);
+        benchmark::DoNotOptimize(list.Keys);
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
     state.SetLabel(OrderName(static_cast<Order>(state.range(1))));
@@ -84,7 +88,7 @@ void BM_SortSymbols(benchmark::State& state) {
 // it; this measures building the lines, not writing them.
 void BM_GenerateIncludeText(benchmark::State& state) {
     NameSet names = MakeNames(static_cast<size_t>(state.range(0)), static_cast<Order>(state.range(1)));
-    SymbolList symbols{names.list.data(), names.list.size(), 64};
+    SymbolList symbols = names.List();
     TextBuffer output{};
     ReserveText(output, IncludePieceSize + EntryRoom(symbols.LongestName));
     int64_t bytes = 0;

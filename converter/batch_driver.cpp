@@ -186,9 +186,9 @@ bool ConvertEntry(Batch& batch, const char* name) {
     }
     if (!MakeOutputName(batch.EntryName))
         FailWithMessage(batch.ScratchBuffer, "no file extension , %", batch.PathBuffer.Data);
-    SortSymbols(symbols.Names, symbols.Count);
+    SortSymbols(symbols);
     bool written = WriteInclude(batch, symbols);
-    FreeBlock(symbols.Names);
+    ReleaseSymbolList(symbols);
     FreeBlock(library.Block);
     if (!written) WriteMessage(batch.ScratchBuffer, "cannot write output file %\r\n", batch.EntryName.Data);
     return written;

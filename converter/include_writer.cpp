@@ -149,7 +149,7 @@ bool GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& se
         }
         const SymbolName& following = symbols.Names[i + 1];
         SplitName followingSplit = SplitDecoration(NameOf(following));
-        bool skipped = SameName(entry, following) || IsVariantOf(followingSplit.BaseName, split.BaseName);
+        bool skipped = SameName(symbols, i, i + 1) || IsVariantOf(followingSplit.BaseName, split.BaseName);
         if (!skipped) WriteEntryLines(settings, NameOf(entry), split, piece);
         split = followingSplit;
     }

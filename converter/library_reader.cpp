@@ -97,14 +97,6 @@ bool HasArchiveSignature(const LibraryImage& image) {
     return true;
 }
 
-// A library lists most functions twice, side by side ("__imp__X" and "_X"
-// both give "_X"). Of equal names the include file has one line whatever
-// their number, so a repeat is dropped here and the sort handles half the
-// names. Empty names never count as equal, as in the include writer.
-bool RepeatsLastKept(const SymbolList& list, const SymbolName& name) {
-    return list.Count > 0 && SameName(list.Names[list.Count - 1], name);
-}
-
 // The key bits that stand for the first 'count' bytes of a name.
 constexpr ULONGLONG LeadingKeyBytes(SIZE_T count) { return count >= 8 ? ~0ull : ~(~0ull >> (8 * count)); }
 
@@ -122,20 +114,37 @@ const char* NameEnd(const char* name, const char* end, SIZE_T& length, bool& con
     return tail == left - length ? nullptr : rest + tail;
 }
 
-// Keeps the name unless it is dropped or repeats the name kept last.
+// Keeps the name unless it is dropped. A library lists most functions
+// twice, side by side ("__imp__X" and "_X" both give "_X"); of equal names
+// the include file has one line whatever their number, so a name equal to
+// the one kept last is not kept again, and the sort handles half the names.
+// The name goes into the slot after the last one, where it stays only when
+// it is kept.
 void Keep(SymbolList& list, char* name, SIZE_T length) {
     TextSpan kept = KeptName(name, length);
     if (kept.Data == nullptr) return;
-    SymbolName entry = SymbolNameOf(kept);
-    if (RepeatsLastKept(list, entry)) return;
-    list.Names[list.Count++] = entry;
+    list.Keys[list.Count] = FirstKeyOf(kept);
+    list.Names[list.Count] = SymbolNameOf(kept);
+    if (list.Count > 0 && SameName(list, list.Count - 1, list.Count)) return;
+    ++list.Count;
     if (kept.Length > list.LongestName) list.LongestName = kept.Length;
 }
 
 LibraryCheck Refuse(SymbolList& list, LibraryCheck why) {
-    FreeBlock(list.Names);
-    list = SymbolList{};
+    ReleaseSymbolList(list);
     return why;
+}
+
+// Room for 'count' entries and the one being tried, in one block: the keys,
+// then the rest of the entries.
+SymbolList NewSymbolList(DWORD count) {
+    constexpr SIZE_T SlotSize = sizeof(ULONGLONG) + sizeof(SymbolName);
+    SIZE_T slots = static_cast<SIZE_T>(count) + 1;
+    // Where SIZE_T has 32 bits, a table of some hundred megabytes could count more.
+    if (slots > ~static_cast<SIZE_T>(0) / SlotSize) FailRun("memory allocation failure");
+    BYTE* block = static_cast<BYTE*>(AllocateUnclearedOrFail(slots * SlotSize));
+    return SymbolList{reinterpret_cast<ULONGLONG*>(block),
+                      reinterpret_cast<SymbolName*>(block + slots * sizeof(ULONGLONG)), 0, 0};
 }
 
 }  // namespace
@@ -162,16 +171,25 @@ const char* FindNullThunk(const char* text) {
     return nullptr;
 }
 
+// The terminator takes part in the keys.
+ULONGLONG FirstKeyOf(TextSpan name) { return SymbolOrderKey(LoadQword(name.Data)) & LeadingKeyBytes(name.Length + 1); }
+
 SymbolName SymbolNameOf(TextSpan name) {
-    SIZE_T keyed = name.Length + 1;  // the terminator takes part
-    ULONGLONG first = SymbolOrderKey(LoadQword(name.Data)) & LeadingKeyBytes(keyed);
+    SIZE_T keyed = name.Length + 1;
     ULONGLONG second = keyed > 8 ? SymbolOrderKey(LoadQword(name.Data + 8)) & LeadingKeyBytes(keyed - 8) : 0;
-    return SymbolName{first, second, name.Data, name.Length};
+    return SymbolName{second, name.Data, name.Length};
 }
 
-bool SameName(const SymbolName& a, const SymbolName& b) {
-    if (a.OrderKey != b.OrderKey || a.NextKey != b.NextKey || a.Length != b.Length || a.Length == 0) return false;
-    return a.Length <= KeyedBytes || BytesEqual(a.Text + KeyedBytes, b.Text + KeyedBytes, a.Length - KeyedBytes);
+bool SameName(const SymbolList& list, SIZE_T a, SIZE_T b) {
+    const SymbolName& x = list.Names[a];
+    const SymbolName& y = list.Names[b];
+    if (list.Keys[a] != list.Keys[b] || x.NextKey != y.NextKey || x.Length != y.Length || x.Length == 0) return false;
+    return x.Length <= KeyedBytes || BytesEqual(x.Text + KeyedBytes, y.Text + KeyedBytes, x.Length - KeyedBytes);
+}
+
+void ReleaseSymbolList(SymbolList& list) {
+    FreeBlock(list.Keys);
+    list = SymbolList{};
 }
 
 LibraryCheck ReadSymbolTable(const LibraryImage& image, SymbolList& list) {
@@ -182,8 +200,7 @@ LibraryCheck ReadSymbolTable(const LibraryImage& image, SymbolList& list) {
     if (memberEnd < FirstOffsetOffset) return LibraryCheck::NoSymbolCount;
     DWORD count = ReadBigEndian32(image.Bytes + CountOffset);
     if (NamesOffset(count) > memberEnd) return LibraryCheck::OffsetsPastMember;
-    list.Names =
-        static_cast<SymbolName*>(AllocateUnclearedOrFail((static_cast<SIZE_T>(count) + 1) * sizeof(SymbolName)));
+    list = NewSymbolList(count);
     char* name = reinterpret_cast<char*>(image.Bytes + NamesOffset(count));
     const char* end = reinterpret_cast<const char*>(image.Bytes + memberEnd);
     for (DWORD i = 0; i < count; ++i) {

@@ -14,17 +14,28 @@ struct LibraryImage {
     SIZE_T Size;
 };
 
-// A kept name: where it lies in the image, its length, and its first
-// sixteen bytes as two numbers whose unsigned order is the names' order (the
-// terminator counts as a byte, what follows it as nothing), so that almost
-// every comparison needs no more: names that share their first eight bytes
-// are common ("_GetWind..."). Names in the image are followed by their
-// terminator and the image's padding, which the word paths may read.
+// A kept name: where it lies in the image, its length, and its bytes 8 to
+// 15 as a number whose unsigned order is the names' order (the terminator
+// counts as a byte, what follows it as nothing). Names in the image are
+// followed by their terminator and the image's padding, which the word
+// paths may read.
 struct SymbolName {
-    ULONGLONG OrderKey;  // bytes 0 to 7
-    ULONGLONG NextKey;   // bytes 8 to 15
+    ULONGLONG NextKey;
     const char* Text;
     SIZE_T Length;
+};
+
+// The kept names in two arrays side by side: each name's first eight bytes
+// as a key like NextKey, and the rest of its entry. The first key alone
+// decides almost every comparison, so that the sort streams through the
+// keys, an eighth of the bytes, most of the time; names that share their
+// first eight bytes are common ("_GetWind..."), and NextKey decides most of
+// those without reading the name.
+struct SymbolList {
+    ULONGLONG* Keys;
+    SymbolName* Names;
+    SIZE_T Count;
+    SIZE_T LongestName;
 };
 
 // The bytes the two keys hold.
@@ -32,19 +43,17 @@ constexpr SIZE_T KeyedBytes = 16;
 
 inline TextSpan NameOf(const SymbolName& entry) { return TextSpan{entry.Text, entry.Length}; }
 
-// The kept names, in table order, and the length of the longest.
-struct SymbolList {
-    SymbolName* Names;
-    SIZE_T Count;
-    SIZE_T LongestName;
-};
-
-// The entry of a name followed by its terminator and eight readable bytes.
+// The keys and the entry of a name followed by its terminator and eight
+// readable bytes.
+ULONGLONG FirstKeyOf(TextSpan name);
 SymbolName SymbolNameOf(TextSpan name);
 
-// True when both entries hold the same name, and it is not empty: two
-// empty names never count as equal.
-bool SameName(const SymbolName& a, const SymbolName& b);
+// True when the entries at a and b hold the same name, and it is not empty:
+// two empty names never count as equal.
+bool SameName(const SymbolList& list, SIZE_T a, SIZE_T b);
+
+// Frees the list's arrays.
+void ReleaseSymbolList(SymbolList& list);
 
 // Why an archive is refused, or that it is taken; the checks in the order
 // they are made.

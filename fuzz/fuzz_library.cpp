@@ -101,7 +101,7 @@ bool Convert(const uint8_t* data, size_t size, const std::string& switchText, Te
     LibraryImage image = CopyImage(data, size);
     SymbolList symbols;
     bool accepted = ReadSymbolTable(image, symbols) == LibraryCheck::Accepted;
-    SortSymbols(symbols.Names, symbols.Count);
+    SortSymbols(symbols);
     piece.Length = 0;
     ReserveText(piece, IncludePieceSize + EntryRoom(symbols.LongestName));
     std::string text;
@@ -111,7 +111,7 @@ bool Convert(const uint8_t* data, size_t size, const std::string& switchText, Te
         text.append(piece.Data, piece.Length);
     }
     CheckLines(switchText, text);
-    FreeBlock(symbols.Names);
+    ReleaseSymbolList(symbols);
     FreeBlock(image.Bytes);
     return accepted;
 }

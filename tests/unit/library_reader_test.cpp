@@ -31,7 +31,7 @@ V Kept(const std::string& table) {
     EXPECT_EQ(ReadSymbolTable(image.View(), list), LibraryCheck::Accepted);
     V kept;
     for (SIZE_T i = 0; i < list.Count; ++i) kept.emplace_back(list.Names[i].Text, list.Names[i].Length);
-    FreeBlock(list.Names);
+    ReleaseSymbolList(list);
     return kept;
 }
 
@@ -70,10 +70,10 @@ TEST(FindNullThunk, FindsTheFirstPlace) {
 TEST(ReadSymbolTable, RefusesByTheCheckThatFails) {
     for (const NamedArchive& archive : TestArchives) {
         Image image(archive.bytes);
-        SymbolList list{reinterpret_cast<SymbolName*>(&image), 7, 7};
+        SymbolList list{nullptr, reinterpret_cast<SymbolName*>(&image), 7, 7};
         EXPECT_EQ(ReadSymbolTable(image.View(), list), archive.check) << archive.name;
         if (archive.check != LibraryCheck::Accepted) EXPECT_EQ(list.Names, nullptr) << archive.name;
         if (archive.check != LibraryCheck::Accepted) EXPECT_EQ(list.Count, 0u) << archive.name;
-        FreeBlock(list.Names);
+        ReleaseSymbolList(list);
     }
 }

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
+
+#include "library_reader.h"
 
 inline bool SymbolLess(const std::string& a, const std::string& b) {
     const char* x = a.c_str();
@@ -41,4 +44,24 @@ inline const OrderedPair OrderedPairs[] = {
     {"same", "same"},
     {"_GetWindow", "_GetWindow"},
     {"_GetWindowTextLengthW@4", "_GetWindowTextLengthW@4"},
+};
+
+// Names as the sort sees them: the keys and entries of texts that the
+// caller keeps, each followed by eight readable bytes.
+struct TestList {
+    explicit TestList(const std::vector<TextSpan>& names) {
+        for (TextSpan name : names) {
+            keys.push_back(FirstKeyOf(name));
+            entries.push_back(SymbolNameOf(name));
+        }
+        view = SymbolList{keys.data(), entries.data(), keys.size(), 0};
+    }
+    std::vector<std::string> Order() const {
+        std::vector<std::string> order;
+        for (const SymbolName& e : entries) order.emplace_back(e.Text, e.Length);
+        return order;
+    }
+    std::vector<ULONGLONG> keys;
+    std::vector<SymbolName> entries;
+    SymbolList view;
 };

@@ -11,21 +11,25 @@
 
 namespace {
 
-// Names and the entries that the sort moves, each name followed by the
-// slack the word paths may read, holding bytes that must not count.
-struct Names {
-    explicit Names(const std::vector<std::string>& list) {
-        for (const std::string& t : list) texts.push_back(t + std::string("\0%@\x01\x80@%\0", LibraryImagePadding));
-        for (size_t i = 0; i < list.size(); ++i)
-            entries.push_back(SymbolNameOf(TextSpan{texts[i].data(), list[i].size()}));
-    }
-    std::vector<std::string> Order() const {
-        std::vector<std::string> order;
-        for (const SymbolName& e : entries) order.emplace_back(e.Text, e.Length);
-        return order;
-    }
+// Each name followed by the slack the word paths may read, holding bytes
+// that must not count.
+std::vector<std::string> WithSlack(const std::vector<std::string>& names) {
     std::vector<std::string> texts;
-    std::vector<SymbolName> entries;
+    for (const std::string& name : names) texts.push_back(name + std::string("\0%@\x01\x80@%\0", LibraryImagePadding));
+    return texts;
+}
+
+std::vector<TextSpan> SpansOf(const std::vector<std::string>& texts, const std::vector<std::string>& names) {
+    std::vector<TextSpan> spans;
+    for (size_t i = 0; i < names.size(); ++i) spans.push_back(TextSpan{texts[i].data(), names[i].size()});
+    return spans;
+}
+
+// The entries that the sort moves, over names with their slack.
+struct Names {
+    explicit Names(const std::vector<std::string>& names) : texts(WithSlack(names)), list(SpansOf(texts, names)) {}
+    std::vector<std::string> texts;
+    TestList list;
 };
 
 std::vector<std::string> InOrder(int count) {
@@ -53,12 +57,12 @@ TEST(SymbolOrder, SignedBytesWithTheTerminatorAsZero) {
         for (bool swapped : {false, true}) {
             Names names(swapped ? std::vector<std::string>{pair.less, pair.greater}
                                 : std::vector<std::string>{pair.greater, pair.less});
-            const char* first = names.entries[0].Text;
-            SortSymbols(names.entries.data(), 2);
+            const char* first = names.list.entries[0].Text;
+            SortSymbols(names.list.view);
             if (pair.less == pair.greater)
-                EXPECT_EQ(names.entries[0].Text, first) << pair.less << " moved";
+                EXPECT_EQ(names.list.entries[0].Text, first) << pair.less << " moved";
             else
-                EXPECT_EQ(names.Order(), (std::vector<std::string>{pair.less, pair.greater})) << pair.less;
+                EXPECT_EQ(names.list.Order(), (std::vector<std::string>{pair.less, pair.greater})) << pair.less;
         }
     }
 }
@@ -91,11 +95,11 @@ TEST(SortSymbols, SortsEveryShapeAsAReferenceSortDoes) {
         std::vector<std::string> expected = list;
         std::sort(expected.begin(), expected.end(), SymbolLess);
         Names names(list);
-        SortSymbols(names.entries.data(), names.entries.size());
-        EXPECT_EQ(names.Order(), expected) << "size " << list.size();
+        SortSymbols(names.list.view);
+        EXPECT_EQ(names.list.Order(), expected) << "size " << list.size();
         Names viaCombSort(list);
-        CombSort(viaCombSort.entries.data(), viaCombSort.entries.size());
-        EXPECT_EQ(viaCombSort.Order(), expected) << "comb sort, size " << list.size();
+        CombSort(viaCombSort.list.view);
+        EXPECT_EQ(viaCombSort.list.Order(), expected) << "comb sort, size " << list.size();
     }
 }
 
@@ -103,10 +107,10 @@ TEST(SortSymbols, SortsEveryShapeAsAReferenceSortDoes) {
 // finish within the depth limit, 101 do not.
 TEST(QuickSortLimited, GivesUpAtTheDepthLimitOnOrderedInput) {
     Names hundred(InOrder(100));
-    EXPECT_EQ(QuickSortLimited(hundred.entries.data(), 0, 99, 0, QuickSortDepthLimit), SortOutcome::Finished);
-    EXPECT_EQ(hundred.Order(), InOrder(100));
+    EXPECT_EQ(QuickSortLimited(hundred.list.view, 0, 99, 0, QuickSortDepthLimit), SortOutcome::Finished);
+    EXPECT_EQ(hundred.list.Order(), InOrder(100));
     Names hundredOne(InOrder(101));
-    EXPECT_EQ(QuickSortLimited(hundredOne.entries.data(), 0, 100, 0, QuickSortDepthLimit), SortOutcome::Abandoned);
+    EXPECT_EQ(QuickSortLimited(hundredOne.list.view, 0, 100, 0, QuickSortDepthLimit), SortOutcome::Abandoned);
 }
 
 TEST(CombSort, GapsFollowTheShrinkRules) {

@@ -98,14 +98,15 @@ TEST(WordPaths, SortAtPageEndsGivesTheReferenceOrder) {
     for (const OrderedPair& pair : OrderedPairs) texts.insert(texts.end(), {pair.less, pair.greater});
     std::shuffle(texts.begin(), texts.end(), std::mt19937(8));
     std::vector<std::unique_ptr<PageEnd>> pages;
-    std::vector<SymbolName> entries;
+    std::vector<TextSpan> names;
     for (const std::string& text : texts) {
         pages.push_back(std::make_unique<PageEnd>());
-        entries.push_back(SymbolNameOf(TextSpan{pages.back()->Place(text), text.size()}));
+        names.push_back(TextSpan{pages.back()->Place(text), text.size()});
     }
-    SortSymbols(entries.data(), entries.size());
+    TestList list(names);
+    SortSymbols(list.view);
     std::sort(texts.begin(), texts.end(), SymbolLess);
-    for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(std::string(entries[i].Text, entries[i].Length), texts[i]) << i;
+    EXPECT_EQ(list.Order(), texts);
 }
 
 TEST(WordPaths, BytesEqualReadsOnlyItsBytes) {
@@ -229,7 +230,7 @@ TEST(WordPaths, ReadingFindsTheLastNulAtTheVeryEndOfTheFile) {
             EXPECT_EQ(ReadSymbolTable(LibraryImage{page.Tail(bytes), bytes.size()}, kept), variant.check) << length;
             std::vector<std::string> names;
             for (SIZE_T i = 0; i < kept.Count; ++i) names.emplace_back(kept.Names[i].Text, kept.Names[i].Length);
-            FreeBlock(kept.Names);
+            ReleaseSymbolList(kept);
             EXPECT_EQ(names, variant.names) << length << variant.suffix;
         }
     }
