@@ -352,6 +352,13 @@ def conversion_cases():
     yield converts("name without variant letter before a W", ["_Foo", "_FooW"], "", lines("FooW PROTO C :VARARG"))
     yield converts("entry _A with -fd", ["_A"], "-fd", lines(ANSI_BLOCK + "EXTRNDEF '__imp__A',\r\n" + BLOCK_END))
     yield converts("24 parameters", ["_Max@99"], "-p64", lines("Max PROTO " + ",".join([":QWORD"] * 24)))
+    yield converts("one-letter name", ["_X"], "", lines("X PROTO C :VARARG"))
+    yield converts("one-letter name -p64", ["_X"], "-p64", lines("X PROTO :VARARG"))
+    # A text many times the table's size, in many pieces.
+    short = [f"_{i:04x}{letter}" for i in range(10000) for letter in "AW"]
+    yield converts("short A/W names -fd", short[::-1], "-fd",
+                   lines(*[(ANSI_BLOCK if name[-1] == "A" else UNICODE_BLOCK) + f"EXTRNDEF '__imp_{name}',{name[1:-1]}\r\n"
+                           + BLOCK_END for name in short]))
     # Long runs of equal names, side by side and scattered, give one line a
     # name, past the quicksort's depth limit; empty names never count as equal.
     runs = ["__imp_"] * 120 + ["_Same@8", "__imp__Same@8"] * 90 + ["_Other@4", "_SameA@8"] * 110 + ["_Other@4"] * 200
