@@ -4,8 +4,8 @@
     python3 bench/check_outputs.py record DIR [--carvex BIN]   # before a change
     python3 bench/check_outputs.py compare DIR [--carvex BIN]  # after it
 
-Converts the big benchmark library and the whole mingw batch with every
-switch (and with none), keeping each run's include files, console output and
+Converts the big benchmark library (in its shuffled order and nearly in
+order) and the whole mingw batch with every switch (and with none), keeping each run's include files, console output and
 exit code under DIR/<input>/<switch>/. 'compare' makes the same runs in a
 scratch directory and fails on the first difference. The default binary is
 build-bench/converter/carvex, built when needed.
@@ -27,8 +27,8 @@ from cases import SWITCHES  # noqa: E402
 
 
 def convert_all(carvex, target):
-    big = inputs.prepare_big()
-    for label, pattern in (("big", big), ("batch", inputs.BATCH_PATTERN)):
+    for label, pattern in (("big", inputs.prepare_big()), ("big nearly", inputs.prepare_big("nearly sorted")),
+                           ("batch", inputs.BATCH_PATTERN)):
         for sw in SWITCHES:
             where = os.path.join(target, label, sw or "none")
             os.makedirs(where)
@@ -82,7 +82,7 @@ def main():
         print("\n".join(problems[:40]))
         sys.exit(f"{len(problems)} differences")
     count = sum(len(n) for _, _, n in os.walk(args.directory))
-    print(f"identical: {count} files, {len(SWITCHES)} switches, big library and batch")
+    print(f"identical: {count} files, {len(SWITCHES)} switches, the big libraries and the batch")
 
 
 if __name__ == "__main__":

@@ -22,8 +22,9 @@ libraries) plus cp of a file the size of the include text (or texts), two
 processes against one carvex process.
 
 --baseline names an earlier carvex binary, measured in the same rounds on
-every input without a switch: carvex/baseline is then the change's own
-ratio, which the machine's load moves least of all.
+every input without a switch, and on the big library with -fd as well:
+carvex/baseline is then the change's own ratio, which the machine's load
+moves least of all.
 
 The inputs:
   big            one generated i386 import library, 100,000 stdcall exports in a
@@ -54,18 +55,19 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import inputs  # noqa: E402
 
 BIG_SWITCHES = ["", "-s", "-p64", "-fd", "-so"]
+BASELINE_SWITCHES = ["", "-fd"]  # on the big library; the other inputs without a switch
 TIME = "time"  # GNU time's path, set in main()
 
-# Limits checked after the run, as ratios measured in the same run: carvex
-# per cat, per the earlier build given with --baseline, and peak memory per
-# input byte. "per export" compares the time per export of the 1M library
-# with that of the big one. The ratio to the floor is shown, not limited:
-# how fast a machine reads and faults pages in moves it as much as carvex.
+# Limits checked after the run: carvex's time per the earlier build given
+# with --baseline, measured in the same rounds, and peak memory per input
+# byte, which the machine does not move. Ratios to the floor, cat and
+# llvm-nm are shown, not limited: how fast a machine reads, faults pages in
+# and starts processes moves them as much as carvex.
 LIMITS = {
-    "big": {"memory": 1.3, "baseline": 0.8},
-    "big nearly": {"baseline": 0.7},
-    "big 1M": {"per export": 1.3},
-    "batch": {"cat": 0.25},
+    "big (no switch)": {"memory": 0.8, "baseline": 0.85},
+    "big -fd": {"baseline": 0.8},
+    "big nearly (no switch)": {"memory": 0.8, "baseline": 0.8},
+    "batch": {"baseline": 0.9},
 }
 
 
@@ -136,8 +138,9 @@ def make_tasks(carvex, libs, files, out_dir, floor_files, cat, cp, nm, baseline=
         for sw in (BIG_SWITCHES if group == "big" else [""]):
             argv = [carvex, lib] + ([sw] if sw else [])
             tasks.append(Task(f"{group} " + (sw or "(no switch)"), group, "carvex", [argv], out_dir, sw))
-        if baseline:
-            tasks.append(Task(f"{group} baseline", group, "baseline", [[baseline, lib]], out_dir))
+        for sw in (BASELINE_SWITCHES if baseline and group == "big" else [""] if baseline else []):
+            tasks.append(Task(f"{group} baseline" + (f" {sw}" if sw else ""), group, "baseline",
+                              [[baseline, lib] + ([sw] if sw else [])], out_dir, sw))
         tasks.append(Task(f"{group} cat", group, "cat", [[cat, lib]]))
         tasks.append(Task(f"{group} floor", group, "floor",
                           [[cat, lib], [cp, floor_files[group], os.path.join(out_dir, "floor.inc")]], out_dir))
@@ -262,32 +265,23 @@ def table(rows):
     return "\n".join(out)
 
 
-def per_export(row):
-    return row["carvex_s"] / row["exports"]
-
-
 def verdicts(rows):
     notes = []
-    first = {}
-    for r in rows:
-        first.setdefault(r["group"], r)
-    for group, limit in LIMITS.items():
-        r = first.get(group)
+    by_input = {r["input"]: r for r in rows}
+    for name, limit in LIMITS.items():
+        r = by_input.get(name)
         if r is None:
             continue
         parts = []
-        for peer in ("floor", "cat", "baseline"):
-            if peer in limit and f"carvex_per_{peer}" in r:
-                value = r[f"carvex_per_{peer}"]
-                parts.append(f"carvex/{peer} {value:.2f} {'<=' if value <= limit[peer] else '>'} {limit[peer]}")
+        if "baseline" in limit and "carvex_per_baseline" in r:
+            value = r["carvex_per_baseline"]
+            parts.append(f"carvex/baseline {value:.2f} {'<=' if value <= limit['baseline'] else '>'} "
+                         f"{limit['baseline']}")
         if "memory" in limit:
             share = r["carvex_peak_kib"] * 1024 / r["input_bytes"]
             parts.append(f"peak/file {share:.2f} {'<=' if share <= limit['memory'] else '>'} {limit['memory']}")
-        if "per export" in limit and "big" in first:
-            growth = per_export(r) / per_export(first["big"])
-            parts.append(f"time per export / big's {growth:.2f} {'<=' if growth <= limit['per export'] else '>'} "
-                         f"{limit['per export']}")
-        notes.append(f"- {r['input']}: " + ", ".join(parts))
+        if parts:
+            notes.append(f"- {r['input']}: " + ", ".join(parts))
     for r in rows:
         if r["failures"]:
             notes.append(f"- {r['input']}: {r['failures']} runs with a non-zero exit code")
