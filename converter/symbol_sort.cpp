@@ -69,12 +69,104 @@ void Swap(SymbolList& list, LONG_PTR i, LONG_PTR j) {
 // four at a time.
 LONG_PTR LastLessFrom(const SymbolList& list, LONG_PTR i, LONG_PTR j, const HeldEntry& pivot) {
     const ULONGLONG* keys = list.Keys;
+    const ULONGLONG key = pivot.Key;
     for (;; --j) {
-        while (j - 3 >= i && keys[j] > pivot.Key && keys[j - 1] > pivot.Key && keys[j - 2] > pivot.Key &&
-               keys[j - 3] > pivot.Key)
-            j -= 4;
+        while (j - 3 >= i && keys[j] > key && keys[j - 1] > key && keys[j - 2] > key && keys[j - 3] > key) j -= 4;
         if (j < i || EntryLessThan(list, j, pivot)) return j;
     }
+}
+
+// The scans below in blocks of this many entries, within which each entry
+// is looked at without a branch on its comparison: where the entries'
+// order is random, a branch on each would be mispredicted every other time.
+constexpr LONG_PTR ScanBlock = 64;
+static_assert(ScanBlock % 4 == 0 && ScanBlock <= 256, "a block is passed four keys at a time, offsets are bytes");
+
+// The offsets within a block of the entries that a scan found: the left
+// scan's entries that are not less than the pivot, the right scan's
+// entries that are, in the order the scan met them.
+struct FoundOffsets {
+    BYTE At[ScanBlock];
+    LONG_PTR Base;  // the block's first index (left) or last index (right)
+    int Next;       // the first offset not yet paired
+    int Count;      // offsets not yet paired
+};
+
+// Whether the entry is less than the pivot, without a branch unless its
+// first key equals the pivot's.
+WORD_ROUTINE_INLINE bool LessThanPivot(const SymbolList& list, LONG_PTR i, const HeldEntry& pivot) {
+    ULONGLONG key = list.Keys[i];
+    bool less = key < pivot.Key;
+    if (key == pivot.Key) less = LessPastFirstKey(list.Names[i], pivot.Name);
+    return less;
+}
+
+// Whether every entry from first to last lies on one side of the pivot by
+// its first key alone: in a list nearly in order whole blocks do, and are
+// passed with no more than a look at their keys.
+// Blocks hold a multiple of four entries.
+bool AllKeysBelow(const ULONGLONG* keys, LONG_PTR first, LONG_PTR last, ULONGLONG key) {
+    LONG_PTR i = first;
+    while (i + 3 <= last && keys[i] < key && keys[i + 1] < key && keys[i + 2] < key && keys[i + 3] < key) i += 4;
+    return i > last;
+}
+
+bool AllKeysAbove(const ULONGLONG* keys, LONG_PTR first, LONG_PTR last, ULONGLONG key) {
+    LONG_PTR i = last;
+    while (i - 3 >= first && keys[i] > key && keys[i - 1] > key && keys[i - 2] > key && keys[i - 3] > key) i -= 4;
+    return i < first;
+}
+
+void ScanLeftBlock(const SymbolList& list, LONG_PTR first, const HeldEntry& pivot, FoundOffsets& found) {
+    found = FoundOffsets{{}, first, 0, 0};
+    if (AllKeysBelow(list.Keys, first, first + ScanBlock - 1, pivot.Key)) return;
+    for (int k = 0; k < ScanBlock; ++k) {
+        found.At[found.Count] = static_cast<BYTE>(k);
+        found.Count += !LessThanPivot(list, first + k, pivot);
+    }
+}
+
+void ScanRightBlock(const SymbolList& list, LONG_PTR last, const HeldEntry& pivot, FoundOffsets& found) {
+    found = FoundOffsets{{}, last, 0, 0};
+    if (AllKeysAbove(list.Keys, last - ScanBlock + 1, last, pivot.Key)) return;
+    for (int k = 0; k < ScanBlock; ++k) {
+        found.At[found.Count] = static_cast<BYTE>(k);
+        found.Count += LessThanPivot(list, last - k, pivot);
+    }
+}
+
+// Partitions low..high - 1 around the pivot at high and gives the index
+// where the pivot belongs. The entries end where the plain partition puts
+// them: it swaps the k-th entry from the left that is not less than the
+// pivot with the k-th from the right that is, for as long as the first
+// lies left of the second. The scans find those entries block by block from
+// both ends and swap them in pairs; once fewer than two blocks are left,
+// the plain scans go on from where the pairing stands.
+LONG_PTR Partition(SymbolList& list, LONG_PTR low, LONG_PTR high, const HeldEntry& pivot) {
+    LONG_PTR left = low;        // the first entry no scan has looked at
+    LONG_PTR right = high - 1;  // the last such entry
+    FoundOffsets notLess{{}, low, 0, 0};
+    FoundOffsets less{{}, high - 1, 0, 0};
+    while (right - left + 1 >= 2 * ScanBlock) {
+        if (notLess.Count == 0) ScanLeftBlock(list, left, pivot, notLess), left += ScanBlock;
+        if (less.Count == 0) ScanRightBlock(list, right, pivot, less), right -= ScanBlock;
+        int pairs = notLess.Count < less.Count ? notLess.Count : less.Count;
+        for (int k = 0; k < pairs; ++k)
+            Swap(list, notLess.Base + notLess.At[notLess.Next + k], less.Base - less.At[less.Next + k]);
+        notLess.Next += pairs, notLess.Count -= pairs;
+        less.Next += pairs, less.Count -= pairs;
+    }
+    LONG_PTR i = notLess.Count > 0 ? notLess.Base + notLess.At[notLess.Next] : left;
+    LONG_PTR j = less.Count > 0 ? less.Base - less.At[less.Next] : right;
+    while (i <= j) {
+        while (EntryLessThan(list, i, pivot)) ++i;
+        j = LastLessFrom(list, i, j, pivot);
+        if (i > j) break;
+        Swap(list, i, j);
+        ++i;
+        --j;
+    }
+    return i;
 }
 
 // round(gap * numerator / denominator) - 1. The exact quotient never ends
@@ -110,17 +202,7 @@ void SortSymbols(SymbolList& list) {
 SortOutcome QuickSortLimited(SymbolList& list, LONG_PTR low, LONG_PTR high, int depth, int depthLimit) {
     if (low >= high) return SortOutcome::Finished;
     if (++depth >= depthLimit) return SortOutcome::Abandoned;
-    const HeldEntry pivot = Held(list, high);
-    LONG_PTR i = low;
-    LONG_PTR j = high - 1;
-    while (i <= j) {
-        while (EntryLessThan(list, i, pivot)) ++i;
-        j = LastLessFrom(list, i, j, pivot);
-        if (i > j) break;
-        Swap(list, i, j);
-        ++i;
-        --j;
-    }
+    LONG_PTR i = Partition(list, low, high, Held(list, high));
     Swap(list, i, high);
     if (QuickSortLimited(list, low, i - 1, depth, depthLimit) == SortOutcome::Abandoned) return SortOutcome::Abandoned;
     return QuickSortLimited(list, i + 1, high, depth, depthLimit);
