@@ -5,6 +5,7 @@
 
 #include "library_reader.h"
 #include "run.h"
+#include "symbol_order.h"
 #include "test_archives.h"
 
 namespace {
@@ -15,8 +16,7 @@ namespace {
 // read past it.
 struct Image {
     explicit Image(std::string_view bytes) : storage(bytes.begin(), bytes.end()) {
-        storage.insert(storage.end(), {'\0', '%', '@', '\x01', 0x80, 'n', '\0', 'A'});
-        static_assert(LibraryImagePadding == 8);
+        storage.insert(storage.end(), JunkSlack.begin(), JunkSlack.end());
     }
     LibraryImage View() { return LibraryImage{storage.data(), storage.size() - LibraryImagePadding}; }
     std::vector<BYTE> storage;

@@ -7,6 +7,12 @@
 #include <vector>
 
 #include "library_reader.h"
+#include "word_access.h"
+
+// Bytes for the slack past a text, which the word paths may read but must
+// never use: NULs, '%', '@', a control byte and a high byte.
+static_assert(ReadSlack == 8);
+inline const std::string JunkSlack("\0%@\x01\x80@%\0", ReadSlack);
 
 inline bool SymbolLess(const std::string& a, const std::string& b) {
     const char* x = a.c_str();
@@ -47,7 +53,7 @@ inline const OrderedPair OrderedPairs[] = {
 };
 
 // Names as the sort sees them: the keys and entries of texts that the
-// caller keeps, each followed by eight readable bytes.
+// caller keeps, each followed by the word paths' slack.
 struct TestList {
     explicit TestList(const std::vector<TextSpan>& names) {
         for (TextSpan name : names) {

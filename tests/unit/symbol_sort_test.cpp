@@ -15,7 +15,7 @@ namespace {
 // that must not count.
 std::vector<std::string> WithSlack(const std::vector<std::string>& names) {
     std::vector<std::string> texts;
-    for (const std::string& name : names) texts.push_back(name + std::string("\0%@\x01\x80@%\0", LibraryImagePadding));
+    for (const std::string& name : names) texts.push_back(name + JunkSlack);
     return texts;
 }
 

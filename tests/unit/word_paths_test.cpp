@@ -1,6 +1,6 @@
 // The eight-bytes-at-a-time paths of the string routines, the symbol
 // order, the decoration split and the reader's scan: each checked with the
-// text followed by exactly the eight bytes of slack that the product gives
+// text followed by exactly the slack that the product gives
 // it before a page that is unmapped, so that a read past the slack faults
 // the test. The slack holds bytes that would change a result if they were
 // taken for the text's own.
@@ -26,12 +26,8 @@
 
 namespace {
 
-// Bytes that a word path may read past a text but must never use: a NUL,
-// a '%', an '@', a control byte and a high byte.
-const char SlackBytes[ReadSlack + 1] = "\0%@\x01\x80@%\0";
-
 // Two pages, the second one inaccessible: Place() puts a text so that the
-// eight bytes of slack after it end on the first page's last byte.
+// slack after it ends on the first page's last byte.
 class PageEnd {
 public:
     PageEnd() {
@@ -45,19 +41,19 @@ public:
     PageEnd(const PageEnd&) = delete;
     PageEnd& operator=(const PageEnd&) = delete;
 
-    // The text and its NUL, then seven bytes of slack (a name in the image).
+    // The text and its NUL, then the rest of the slack (a name in the image).
     char* Place(const std::string& text, size_t slot = 0) {
         char* at = const_cast<char*>(Span(text, slot).Data);
         at[text.size()] = '\0';
         return at;
     }
-    // The text, then eight bytes of slack (a template or an argument).
+    // The text, then the slack (a template or an argument).
     TextSpan Span(const std::string& text, size_t slot = 0) {
         // Slot 0 ends at the page's end, slot 1 just before slot 0's room.
         char* end = base_ + page_ - slot * 256;
         char* at = end - ReadSlack - text.size();
         std::memcpy(at, text.data(), text.size());
-        std::memcpy(at + text.size(), SlackBytes, ReadSlack);
+        std::memcpy(at + text.size(), JunkSlack.data(), ReadSlack);
         return TextSpan{at, text.size()};
     }
     // A library image as the product holds it: the bytes, then its zero
