@@ -79,7 +79,7 @@ LONG_PTR LastLessFrom(const SymbolList& list, LONG_PTR i, LONG_PTR j, const Held
 // The scans below in blocks of this many entries, within which each entry
 // is looked at without a branch on its comparison: where the entries'
 // order is random, a branch on each would be mispredicted every other time.
-constexpr LONG_PTR ScanBlock = 64;
+constexpr LONG_PTR ScanBlock = 32;
 static_assert(ScanBlock % 4 == 0 && ScanBlock <= 256, "a block is passed four keys at a time, offsets are bytes");
 
 // The offsets within a block of the entries that a scan found: the left
@@ -92,12 +92,13 @@ struct FoundOffsets {
     int Count;      // offsets not yet paired
 };
 
-// Whether the entry is less than the pivot, without a branch unless its
-// first key equals the pivot's.
+// Whether the entry is less than the pivot, without a branch unless both
+// its keys equal the pivot's.
 WORD_ROUTINE_INLINE bool LessThanPivot(const SymbolList& list, LONG_PTR i, const HeldEntry& pivot) {
     ULONGLONG key = list.Keys[i];
-    bool less = key < pivot.Key;
-    if (key == pivot.Key) less = LessPastFirstKey(list.Names[i], pivot.Name);
+    ULONGLONG next = list.Names[i].NextKey;
+    bool less = (key < pivot.Key) | ((key == pivot.Key) & (next < pivot.Name.NextKey));
+    if ((key == pivot.Key) & (next == pivot.Name.NextKey)) less = LessPastKeys(list.Names[i], pivot.Name);
     return less;
 }
 
