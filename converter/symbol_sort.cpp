@@ -36,11 +36,6 @@ struct HeldEntry {
 
 HeldEntry Held(const SymbolList& list, LONG_PTR i) { return HeldEntry{list.Keys[i], list.Names[i]}; }
 
-WORD_ROUTINE_INLINE bool EntryLessThan(const SymbolList& list, LONG_PTR i, const HeldEntry& held) {
-    if (list.Keys[i] != held.Key) return list.Keys[i] < held.Key;
-    return LessPastFirstKey(list.Names[i], held.Name);
-}
-
 WORD_ROUTINE_INLINE bool HeldLessThan(const HeldEntry& held, const SymbolList& list, LONG_PTR i) {
     if (held.Key != list.Keys[i]) return held.Key < list.Keys[i];
     return LessPastFirstKey(held.Name, list.Names[i]);
@@ -63,24 +58,13 @@ void Swap(SymbolList& list, LONG_PTR i, LONG_PTR j) {
     Put(list, j, held);
 }
 
-// The partition's downward scan: the last index from j down to i whose
-// entry is less than the pivot, or i - 1. Where entries that are not less
-// come in runs (a list nearly in order), their first keys alone tell it,
-// four at a time.
-LONG_PTR LastLessFrom(const SymbolList& list, LONG_PTR i, LONG_PTR j, const HeldEntry& pivot) {
-    const ULONGLONG* keys = list.Keys;
-    const ULONGLONG key = pivot.Key;
-    for (;; --j) {
-        while (j - 3 >= i && keys[j] > key && keys[j - 1] > key && keys[j - 2] > key && keys[j - 3] > key) j -= 4;
-        if (j < i || EntryLessThan(list, j, pivot)) return j;
-    }
-}
-
-// The scans below in blocks of this many entries, within which each entry
-// is looked at without a branch on its comparison: where the entries'
-// order is random, a branch on each would be mispredicted every other time.
+// The partition's scans look at blocks of this many entries, and at each
+// entry without a branch on its comparison: where the entries' order is
+// random, a branch on each would be mispredicted every other time. What the
+// blocks leave, the last region, is at most three blocks long.
 constexpr LONG_PTR ScanBlock = 32;
-static_assert(ScanBlock % 4 == 0 && ScanBlock <= 256, "a block is passed four keys at a time, offsets are bytes");
+constexpr LONG_PTR LastRegionMost = 3 * ScanBlock;
+static_assert(ScanBlock % 4 == 0 && LastRegionMost <= 256, "a block is passed four keys at a time, offsets are bytes");
 
 // The offsets within a block of the entries that a scan found: the left
 // scan's entries that are not less than the pivot, the right scan's
@@ -136,13 +120,35 @@ void ScanRightBlock(const SymbolList& list, LONG_PTR last, const HeldEntry& pivo
     }
 }
 
+// Partitions first..last, a region whose entries before it are all less
+// than the pivot and whose entries after it all are not, and gives the
+// index where the pivot belongs: after the region's entries that are less.
+// Its entries of each kind are found in one pass, then swapped in pairs as
+// the plain partition swaps them.
+LONG_PTR PartitionLastRegion(SymbolList& list, LONG_PTR first, LONG_PTR last, const HeldEntry& pivot) {
+    BYTE notLess[LastRegionMost];
+    BYTE less[LastRegionMost];
+    int notLessCount = 0;
+    int lessCount = 0;
+    for (LONG_PTR i = first; i <= last; ++i) {
+        bool isLess = LessThanPivot(list, i, pivot);
+        notLess[notLessCount] = less[lessCount] = static_cast<BYTE>(i - first);
+        notLessCount += !isLess;
+        lessCount += isLess;
+    }
+    for (int k = 0; k < notLessCount && k < lessCount && notLess[k] < less[lessCount - 1 - k]; ++k)
+        Swap(list, first + notLess[k], first + less[lessCount - 1 - k]);
+    return first + lessCount;
+}
+
 // Partitions low..high - 1 around the pivot at high and gives the index
 // where the pivot belongs. The entries end where the plain partition puts
 // them: it swaps the k-th entry from the left that is not less than the
 // pivot with the k-th from the right that is, for as long as the first
 // lies left of the second. The scans find those entries block by block from
 // both ends and swap them in pairs; once fewer than two blocks are left,
-// the plain scans go on from where the pairing stands.
+// the last region is the unpaired rest, from the first entry a pair still
+// lacks to the last.
 LONG_PTR Partition(SymbolList& list, LONG_PTR low, LONG_PTR high, const HeldEntry& pivot) {
     LONG_PTR left = low;        // the first entry no scan has looked at
     LONG_PTR right = high - 1;  // the last such entry
@@ -157,17 +163,9 @@ LONG_PTR Partition(SymbolList& list, LONG_PTR low, LONG_PTR high, const HeldEntr
         notLess.Next += pairs, notLess.Count -= pairs;
         less.Next += pairs, less.Count -= pairs;
     }
-    LONG_PTR i = notLess.Count > 0 ? notLess.Base + notLess.At[notLess.Next] : left;
-    LONG_PTR j = less.Count > 0 ? less.Base - less.At[less.Next] : right;
-    while (i <= j) {
-        while (EntryLessThan(list, i, pivot)) ++i;
-        j = LastLessFrom(list, i, j, pivot);
-        if (i > j) break;
-        Swap(list, i, j);
-        ++i;
-        --j;
-    }
-    return i;
+    LONG_PTR first = notLess.Count > 0 ? notLess.Base + notLess.At[notLess.Next] : left;
+    LONG_PTR last = less.Count > 0 ? less.Base - less.At[less.Next] : right;
+    return PartitionLastRegion(list, first, last, pivot);
 }
 
 // round(gap * numerator / denominator) - 1. The exact quotient never ends
