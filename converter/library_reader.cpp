@@ -27,6 +27,20 @@ bool StartsWith(const char* text, const char* prefix) {
     return true;
 }
 
+// The first bytes of a text as the low bytes of a word, as LoadQword reads them.
+constexpr ULONGLONG WordOf(const char* text, SIZE_T count) {
+    ULONGLONG word = 0;
+    for (SIZE_T i = count; i-- > 0;) word = word << 8 | static_cast<BYTE>(text[i]);
+    return word;
+}
+
+// Names are followed by their terminator and the image's padding: a word
+// can be read from any of them.
+bool HasImportPrefix(const char* name) {
+    constexpr SIZE_T PrefixLength = sizeof(ImportPrefix) - 1;
+    return (LoadQword(name) & LowBytes(PrefixLength)) == WordOf(ImportPrefix, PrefixLength);
+}
+
 DWORD ReadBigEndian32(const BYTE* bytes) {
     return (static_cast<DWORD>(bytes[0]) << 24) | (static_cast<DWORD>(bytes[1]) << 16) |
            (static_cast<DWORD>(bytes[2]) << 8) | static_cast<DWORD>(bytes[3]);
@@ -75,7 +89,7 @@ SIZE_T FirstByteBelowSpace(const char* name, SIZE_T left) {
 TextSpan KeptName(char* name, SIZE_T length) {
     // Most names are plain: an underscore, then anything but another.
     if (name[0] == '_' && name[1] != '_') return TextSpan{name, length};
-    if (StartsWith(name, ImportPrefix)) {
+    if (HasImportPrefix(name)) {
         constexpr SIZE_T PrefixLength = sizeof(ImportPrefix) - 1;
         char* rest = name + PrefixLength;
         if (rest[0] == '?') return TextSpan{};
