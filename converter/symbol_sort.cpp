@@ -9,9 +9,6 @@ namespace {
 // terminator, which both names hold: a word of each, its bytes past that
 // terminator cleared in both, compares in the symbol order as a key does.
 bool LessPastKeys(const SymbolName& a, const SymbolName& b) {
-    // The pivot meets itself at the end of every partition's scan: the same
-    // name, which need not be read.
-    if (a.Text == b.Text) return false;
     SIZE_T shorter = a.Length < b.Length ? a.Length : b.Length;
     for (SIZE_T at = KeyedBytes; at <= shorter; at += 8) {
         ULONGLONG keep = LowBytes(shorter + 1 - at);
