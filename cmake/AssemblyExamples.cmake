@@ -13,7 +13,7 @@
 # for each machine, for the tests.
 set(CARVEX_ASM_EXAMPLES_i686 "")
 set(CARVEX_ASM_EXAMPLES_x86_64 "")
-if(NOT CARVEX_WINDOWS_PROGRAMS)
+if(NOT CARVEX_WINDOWS_PROGRAMS)  # as asked, or off in an instrumented build
   return()
 endif()
 
@@ -57,6 +57,12 @@ if(NOT CARVEX_FASM)
 endif()
 carvex_i386_tool_runs(CARVEX_FASM "${fasm_users}")
 
+# The linker the cross build uses too; the examples need no compiler.
+find_program(CARVEX_CROSS_LLD_LINK NAMES lld-link lld-link-14)
+if(NOT CARVEX_CROSS_LLD_LINK)
+  carvex_leave_out("the example programs in assembly" "lld-link (lld)")
+  return()
+endif()
 set(mingw_lib_i686 /usr/i686-w64-mingw32/lib)
 set(mingw_lib_x86_64 /usr/x86_64-w64-mingw32/lib)
 foreach(library ${mingw_lib_i686}/libkernel32.a ${mingw_lib_i686}/libuser32.a ${mingw_lib_x86_64}/libkernel32.a)
