@@ -8,8 +8,8 @@
 ;            /out:console_masm64.exe console_masm64.obj /usr/x86_64-w64-mingw32/lib/libkernel32.a
 
 option casemap:none
-option win64:3          ; invoke reserves the stack for each call's arguments
-option frame:auto       ; and each procedure keeps the stack 16-byte aligned
+option win64:3          ; each prologue reserves, once and 16-byte aligned, the stack its invokes need
+option frame:auto       ; and comes with the unwinding data Win64 asks of every procedure
 
 include libkernel32.inc
 
