@@ -72,11 +72,30 @@ foreach(library ${mingw_lib_i686}/libkernel32.a ${mingw_lib_i686}/libuser32.a ${
   endif()
 endforeach()
 
-# One program: carvex writes the include files of the given mingw-w64
-# libraries into the program's folder, where the assembler, run there, finds
-# them; lld-link links the object with those libraries. The program's own
-# first code is 'start'; objects from assembler sources carry no @feat.00,
-# hence no SafeSEH for i386.
+# carvex, run in the program's folder, writes the include files of the given
+# mingw-w64 libraries there. Sets includes (those files) and libraries (the
+# archives, which the program is linked with).
+#   carvex_asm_includes(<folder> i686|x86_64 "<carvex switch>" <library>...)
+function(carvex_asm_includes folder machine switch)
+  set(includes "")
+  set(libraries "")
+  foreach(library IN LISTS ARGN)
+    set(archive ${mingw_lib_${machine}}/lib${library}.a)
+    set(include ${folder}/lib${library}.inc)
+    file(RELATIVE_PATH shown ${CMAKE_BINARY_DIR} ${include})
+    add_custom_command(OUTPUT ${include} COMMAND carvex ${archive} ${switch} DEPENDS carvex ${archive}
+                       WORKING_DIRECTORY ${folder} COMMENT "Include file ${shown}" VERBATIM)
+    list(APPEND includes ${include})
+    list(APPEND libraries ${archive})
+  endforeach()
+  set(includes ${includes} PARENT_SCOPE)
+  set(libraries ${libraries} PARENT_SCOPE)
+endfunction()
+
+# One program, built in <build>/asm-examples/<name>/ from its include files:
+# the assembler, run there, finds them; lld-link links the object with the
+# libraries. The program's own first code is 'start'; objects from
+# assembler sources carry no @feat.00, hence no SafeSEH for i386.
 #   carvex_asm_program(<name> jwasm|fasm i686|x86_64 console|windows "<carvex switch>" <library>...)
 function(carvex_asm_program name assembler machine subsystem switch)
   set(folder ${CMAKE_BINARY_DIR}/asm-examples/${name})
@@ -85,19 +104,7 @@ function(carvex_asm_program name assembler machine subsystem switch)
   set(source ${CMAKE_SOURCE_DIR}/examples/${kind}/${name}.asm)
   set(object ${folder}/${name}.obj)
   set(program ${folder}/${name}.exe)
-
-  set(includes "")
-  set(libraries "")
-  foreach(library IN LISTS ARGN)
-    set(archive ${mingw_lib_${machine}}/lib${library}.a)
-    add_custom_command(OUTPUT ${folder}/lib${library}.inc
-                       COMMAND carvex ${archive} ${switch}
-                       DEPENDS carvex ${archive}
-                       WORKING_DIRECTORY ${folder}
-                       COMMENT "Include file lib${library}.inc for ${name}" VERBATIM)
-    list(APPEND includes ${folder}/lib${library}.inc)
-    list(APPEND libraries ${archive})
-  endforeach()
+  carvex_asm_includes(${folder} ${machine} "${switch}" ${ARGN})
 
   if(assembler STREQUAL "jwasm" AND machine STREQUAL "i686")
     set(assemble ${CARVEX_JWASM} -q -coff -Fo${object} ${source})
