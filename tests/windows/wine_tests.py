@@ -2,18 +2,18 @@
 """The Windows programs, checked as files and run under Wine.
 
     wine_tests.py [paths] prefix-create | prefix-stop
-    wine_tests.py [paths] imports PROGRAM.exe
+    wine_tests.py [paths] --program PROGRAM.exe... imports | console | window
     wine_tests.py [paths] end-to-end --carvex carvex64.exe
     wine_tests.py [paths] carvex32 --carvex carvex.exe --linux-carvex carvex
-    wine_tests.py [paths] console | window
 
 One Wine prefix serves a whole test run: prefix-create makes it once (about
 15 s), prefix-stop ends its wineserver. Exit status 0 when the check holds,
 otherwise 1 with the reason.
 
-carvex.exe runs under the 32-bit loader, which may run under qemu (a kernel
-without 32-bit support): every such process then costs about a minute, so
-carvex32 makes few runs, two at a time, each covering much.
+carvex.exe and the i386 examples run under the 32-bit loader, which may run
+under qemu (a kernel without 32-bit support): every such process then costs
+about a minute, so carvex32 makes few runs, two at a time, each covering
+much, and console and window run every program at once.
 """
 import argparse
 import concurrent.futures
@@ -27,7 +27,7 @@ import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
 import wine_prefix  # noqa: E402
-from xvfb_server import Xvfb, XvfbFailed, status_after_close, stop  # noqa: E402
+from xvfb_server import Xvfb, XvfbFailed, stop  # noqa: E402
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
@@ -43,6 +43,7 @@ SHARED_CASES = ("banner: no arguments", "nothing matches")
 
 MESSAGE = b"Poasm 64-bit console example."
 PATIENCE = 30  # seconds; a Wine process start takes well under one
+I386_PATIENCE = 600  # for a 32-bit one under qemu: a minute of CPU, several at once
 
 # What each program may import: the functions of the Windows kernel and
 # user-interface services that the programs are written against.
@@ -54,19 +55,19 @@ USER32 = {"LoadIconA", "LoadCursorA", "RegisterClassExA", "CreateWindowExA", "Sh
           "GetMessageA", "TranslateMessage", "DispatchMessageA", "PostQuitMessage", "DefWindowProcA"}
 
 # Machine, subsystem and the DLLs each program imports from, with the
-# functions it needs from them at the least.
-PROGRAMS = {
-    "carvex.exe": ("IMAGE_FILE_MACHINE_I386", "IMAGE_SUBSYSTEM_WINDOWS_CUI", {"KERNEL32.dll": KERNEL32},
-                   {"GetCommandLineA", "FindFirstFileA", "CreateFileA", "HeapAlloc", "ExitProcess"}),
-    "carvex64.exe": ("IMAGE_FILE_MACHINE_AMD64", "IMAGE_SUBSYSTEM_WINDOWS_CUI", {"KERNEL32.dll": KERNEL32},
-                     {"GetCommandLineA", "FindFirstFileA", "CreateFileA", "HeapAlloc", "ExitProcess"}),
-    "console_example.exe": ("IMAGE_FILE_MACHINE_AMD64", "IMAGE_SUBSYSTEM_WINDOWS_CUI", {"KERNEL32.dll": KERNEL32},
-                            {"GetStdHandle", "lstrlenA", "WriteFile", "ExitProcess"}),
-    "window_example.exe": ("IMAGE_FILE_MACHINE_AMD64", "IMAGE_SUBSYSTEM_WINDOWS_GUI",
-                           {"KERNEL32.dll": KERNEL32, "USER32.dll": USER32},
-                           {"GetModuleHandleA", "ExitProcess", "RegisterClassExA", "CreateWindowExA",
-                            "GetMessageA", "DefWindowProcA", "PostQuitMessage"}),
-}
+# functions it needs from them at the least. The examples, in C++ or in
+# assembly, call the same functions, the ANSI ones where there are two.
+I386, AMD64 = "IMAGE_FILE_MACHINE_I386", "IMAGE_FILE_MACHINE_AMD64"
+CONVERTER = ("IMAGE_SUBSYSTEM_WINDOWS_CUI", {"KERNEL32.dll": KERNEL32},
+             {"GetCommandLineA", "FindFirstFileA", "CreateFileA", "HeapAlloc", "ExitProcess"})
+CONSOLE = ("IMAGE_SUBSYSTEM_WINDOWS_CUI", {"KERNEL32.dll": KERNEL32}, {"GetStdHandle", "lstrlenA", "WriteFile",
+                                                                         "ExitProcess"})
+WINDOW = ("IMAGE_SUBSYSTEM_WINDOWS_GUI", {"KERNEL32.dll": KERNEL32, "USER32.dll": USER32},
+          {"GetModuleHandleA", "ExitProcess", *USER32})
+PROGRAMS = {"carvex.exe": (I386, *CONVERTER), "carvex64.exe": (AMD64, *CONVERTER),
+            "console_example.exe": (AMD64, *CONSOLE), "console_masm64.exe": (AMD64, *CONSOLE),
+            "console_fasm.exe": (I386, *CONSOLE), "window_example.exe": (AMD64, *WINDOW),
+            "window_masm.exe": (I386, *WINDOW), "window_fasm.exe": (I386, *WINDOW)}
 
 
 class CheckFailed(Exception):
@@ -116,16 +117,17 @@ def read_headers_and_imports(path, readobj):
 
 
 def imports(options):
-    name = pathlib.Path(options.program).name
-    machine, subsystem, dlls, needed = PROGRAMS[name]
-    got_machine, got_subsystem, got_imports = read_headers_and_imports(options.program, options.readobj)
-    expect(got_machine == machine, f"{name}: machine {got_machine}, not {machine}")
-    expect(got_subsystem == subsystem, f"{name}: subsystem {got_subsystem}, not {subsystem}")
-    expect(set(got_imports) == set(dlls), f"{name}: imports from {sorted(got_imports)}, not {sorted(dlls)}")
-    for dll, names in got_imports.items():
-        expect(names <= dlls[dll], f"{name}: {dll} functions outside the platform's list: {names - dlls[dll]}")
-    imported = set().union(*got_imports.values())
-    expect(needed <= imported, f"{name}: does not import {needed - imported}")
+    for program in options.programs:
+        name = pathlib.Path(program).name
+        machine, subsystem, dlls, needed = PROGRAMS[name]
+        got_machine, got_subsystem, got_imports = read_headers_and_imports(program, options.readobj)
+        expect(got_machine == machine, f"{name}: machine {got_machine}, not {machine}")
+        expect(got_subsystem == subsystem, f"{name}: subsystem {got_subsystem}, not {subsystem}")
+        expect(set(got_imports) == set(dlls), f"{name}: imports from {sorted(got_imports)}, not {sorted(dlls)}")
+        for dll, names in got_imports.items():
+            expect(names <= dlls[dll], f"{name}: {dll} functions outside the platform's list: {names - dlls[dll]}")
+        imported = set().union(*got_imports.values())
+        expect(needed <= imported, f"{name}: does not import {needed - imported}")
 
 
 # ---- running programs -------------------------------------------------------
@@ -235,28 +237,44 @@ def carvex32(options):
     expect(not failed, f"{len(failed)} of {len(runs)} runs of carvex.exe failed")
 
 
-def run_console(options, arguments, stdout):
-    return subprocess.run([options.wine64, options.program, *arguments], env=wine_environment(options),
-                          stdout=stdout, stderr=subprocess.PIPE, timeout=PATIENCE)
+def wine_for(options, program):
+    """The loader for the program's machine, and how long its run may take:
+    an i386 program's Wine may run under qemu, a minute of CPU a process."""
+    if PROGRAMS[pathlib.Path(program).name][0] == I386:
+        return options.wine32, I386_PATIENCE
+    return options.wine64, PATIENCE
+
+
+# Each run's arguments and where its output goes: the 29 bytes land in a
+# file or a pipe, nothing added, and the status is 0 even where every write
+# fails. Few runs: each costs an i386 program a minute.
+CONSOLE_RUNS = [(["-p64", "a b", "*.lib"], "file"), ([], "pipe"), ([], "/dev/full"), ([], "closed")]
+
+
+def run_console(options, program, arguments, output):
+    """(exit status, what the program wrote, or None where that cannot be read)"""
+    wine, patience = wine_for(options, program)
+    command = [wine, program, *arguments]
+    if output == "closed":  # by a shell: a preexec_fn is unsafe beside threads
+        command = ["sh", "-c", 'exec "$@" >&-', "sh", *command]
+    with tempfile.TemporaryFile() as file, open("/dev/full", "wb") as full:
+        stdout = {"file": file, "pipe": subprocess.PIPE, "/dev/full": full}.get(output)
+        result = subprocess.run(command, env=wine_environment(options), stdout=stdout, stderr=subprocess.PIPE,
+                                timeout=patience)
+        file.seek(0)
+        return result.returncode, {"file": file.read(), "pipe": result.stdout}.get(output)
 
 
 def console(options):
-    # To a file, with and without arguments: the 29 bytes, nothing added.
-    for arguments in ([], ["-p64", "a b", "*.lib"]):
-        with tempfile.TemporaryFile() as output:
-            result = run_console(options, arguments, output)
-            output.seek(0)
-            written = output.read()
-        expect(written == MESSAGE, f"output {written!r}, not the 29 bytes {MESSAGE!r}")
-        expect(result.returncode == 0, f"exit status {result.returncode}, not 0")
-    # To a pipe.
-    result = run_console(options, [], subprocess.PIPE)
-    expect(result.stdout == MESSAGE and result.returncode == 0, f"through a pipe: {result.stdout!r}, "
-           f"status {result.returncode}")
-    # An output that refuses every write: still status 0, nothing reported.
-    with open("/dev/full", "wb") as full:
-        result = run_console(options, [], full)
-    expect(result.returncode == 0, f"writing to a full device: exit status {result.returncode}, not 0")
+    """Every run of every program at once: an i386 Wine process under qemu
+    takes a minute however little it does."""
+    runs = [(program, *run) for program in options.programs for run in CONSOLE_RUNS]
+    with concurrent.futures.ThreadPoolExecutor(max_workers=len(runs)) as pool:
+        outcomes = list(pool.map(lambda run: run_console(options, *run), runs))
+    failed = [f"{pathlib.Path(program).name} {arguments} to {output}: status {status}, wrote {written!r}"
+              for (program, arguments, output), (status, written) in zip(runs, outcomes)
+              if status != 0 or written not in (None, MESSAGE)]
+    expect(not failed, "\n".join(failed))
 
 
 def run_client(options, display, command):
@@ -266,21 +284,59 @@ def run_client(options, display, command):
     expect(result.returncode == 0, result.stderr.decode().strip() or f"{command} failed")
 
 
+def expect_running(programs):
+    for program in programs:
+        expect(program.poll() is None, f"{program.args[1]} ended by itself, status {program.poll()}")
+
+
+def await_window(options, display, running, patience):
+    """A window shown while every program runs; the probe is asked again
+    while none has ended: a 32-bit program's first window takes minutes
+    under qemu."""
+    deadline = time.monotonic() + patience
+    while True:
+        expect_running(running)
+        try:
+            return run_client(options, display, "shown")
+        except CheckFailed:
+            if time.monotonic() > deadline:
+                raise
+
+
+def first_to_end(programs, patience):
+    deadline = time.monotonic() + patience
+    while time.monotonic() < deadline:
+        ended = [program for program in programs if program.poll() is not None]
+        if ended:
+            return ended[0]
+        time.sleep(0.1)
+    return None
+
+
 def window(options):
+    """The programs at once on one display; each window in turn, as it
+    appears, is closed politely while every program still waits, and that
+    ends one program with status 0."""
+    patience = max(wine_for(options, program)[1] for program in options.programs)
     with Xvfb(options.xvfb, PATIENCE) as server:
         start_services(options, server.display)
-        program = subprocess.Popen([options.wine64, options.program, "ignored", "arguments"],
-                                   env=wine_environment(options, server.display),
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started = [subprocess.Popen([wine_for(options, program)[0], program, "ignored", "arguments"],
+                                    env=wine_environment(options, server.display),
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                   for program in options.programs]
+        running = list(started)
         try:
-            run_client(options, server.display, "shown")
-            expect(program.poll() is None, f"the program ended by itself, status {program.poll()}")
-            run_client(options, server.display, "close")
-            status = status_after_close(program, PATIENCE)
-            expect(status is not None, "the program did not end after the close request")
-            expect(status == 0, f"exit status {status}, not 0")
+            while running:
+                await_window(options, server.display, running, patience)
+                expect_running(running)
+                run_client(options, server.display, "close")
+                closed = first_to_end(running, patience)
+                expect(closed is not None, "no program ended after the close request")
+                expect(closed.returncode == 0, f"{closed.args[1]}: exit status {closed.returncode}, not 0")
+                running.remove(closed)
         finally:
-            stop(program)
+            for program in started:
+                stop(program)
             # Back to services without a display before this one goes away.
             start_services(options)
 
@@ -294,7 +350,8 @@ def main():
     parser.add_argument("--readobj", default="llvm-readobj")
     parser.add_argument("--xvfb", default="Xvfb")
     parser.add_argument("--client", help="the X client that finds and closes the window")
-    parser.add_argument("--program", help="the program the check is about")
+    parser.add_argument("--program", dest="programs", action="append", default=[],
+                        help="a program the check is about (imports, console, window take several)")
     parser.add_argument("--carvex")
     parser.add_argument("--linux-carvex", help="the Linux program, whose output carvex.exe's must equal")
     parser.add_argument("--dlltool", default="llvm-dlltool")
