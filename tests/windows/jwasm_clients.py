@@ -123,7 +123,8 @@ BODY_64 = """        invoke  lstrlen, addr sample
         invoke  wsprintf, addr line, addr format, ansi, wide, product
         mov     rbx, rax
         invoke  GetStdHandle, -11
-        invoke  WriteFile, rax, addr line, rbx, addr written, 0
+        xor     esi, esi                ; a whole zero for lpOverlapped: VARARG takes a constant at its own size
+        invoke  WriteFile, rax, addr line, rbx, addr written, rsi
         imul    rax, ansi, 100
         imul    rcx, wide, 10
         add     rax, rcx
