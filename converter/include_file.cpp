@@ -194,28 +194,31 @@ IncludeRoute OpenTemporary(IncludeFiles& files) {
     return Settle(files, IncludeOutcome::Failed);
 }
 
-// Closes the temporary file, and removes it unless it took the target's place.
-void CloseTemporary(IncludeFiles& files, bool placed) {
-    if (files.Temporary != INVALID_HANDLE_VALUE && !CloseHandle(files.Temporary)) files.WriteFailed = true;
-    files.Temporary = INVALID_HANDLE_VALUE;
-    if (!placed) DeleteFileA(files.TemporaryName.Data);
-}
-
 // ---- The file that receives the text ------------------------------------
 
-// Whether a final path names the include in the current folder. The folder's
-// own spelling comes from the temporary file's final path, once a run; where
-// the system gives none, there is nothing to tell and the answer is yes.
-bool NamesIncludeHere(IncludeFiles& files, const TextBuffer& path) {
-    if (files.RunFolder.Length == 0) {
-        if (!AskFinalPath(files.Temporary, files.RunFolder)) return true;
-        CopyDirectoryPart(files.RunFolder.Data, files.RunFolder.Data);
-        files.RunFolder.Length = StrLen(files.RunFolder.Data);
-    }
+// The current folder as the system spells it, asked once a run.
+bool KnowRunFolder(IncludeFiles& files) {
+    if (files.RunFolder.Length != 0) return true;
+    HANDLE folder = CreateFileA(CurrentFolder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    bool known = folder != INVALID_HANDLE_VALUE && AskFinalPath(folder, files.RunFolder);
+    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+    return known;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Whether the final path names the include in the current folder; where the
+// system does not spell the folder, there is nothing to tell and the answer
+// is yes.
+bool NamesIncludeHere(IncludeFiles& files) {
+    if (!KnowRunFolder(files)) return true;
+    const TextBuffer& path = files.FinalPath;
+    SIZE_T folder = files.RunFolder.Length;
+    if (IsSeparator(files.RunFolder.Data[folder - 1])) --folder;  // the root folder, "/" or "C:\\", ends in one
     TextSpan name = SpanOf(files.Name.Data + sizeof(CurrentFolder) - 1);
-    return path.Length == files.RunFolder.Length + name.Length &&
-           BytesEqual(path.Data, files.RunFolder.Data, files.RunFolder.Length) &&
-           BytesEqual(path.Data + files.RunFolder.Length, name.Data, name.Length);
+    return path.Length == folder + 1 + name.Length && BytesEqual(path.Data, files.RunFolder.Data, folder) &&
+           IsSeparator(path.Data[folder]) && BytesEqual(path.Data + folder + 1, name.Data, name.Length);
 }
 
 // Where a link stands in the include's place, the file it leads to gets the
@@ -244,13 +247,7 @@ IncludeRoute RouteForExisting(IncludeFiles& files, bool link) {
     if (include == INVALID_HANDLE_VALUE && link) return Settle(files, IncludeOutcome::Refused);
     bool finalPath = include != INVALID_HANDLE_VALUE && AskFinalPath(include, files.FinalPath);
     if (include != INVALID_HANDLE_VALUE) CloseHandle(include);
-    if (link) return ThroughLink(files, finalPath);
-    IncludeRoute route = OpenTemporary(files);
-    if (route != IncludeRoute::Temporary || !finalPath || NamesIncludeHere(files, files.FinalPath)) return route;
-    BeginStep(TemporaryOpen);
-    CloseTemporary(files, false);
-    EndStep(NoTemporary);
-    return ThroughLink(files, finalPath);
+    return link || (finalPath && !NamesIncludeHere(files)) ? ThroughLink(files, finalPath) : OpenTemporary(files);
 }
 
 // One look at the name tells a new include, one to replace, a link, and one
@@ -300,12 +297,12 @@ bool CopyText(HANDLE to, const TextSource& source) {
 // The whole new length is had before the first old byte is overwritten (on
 // Windows and here, setting the end of a file allocates it), so a full disk
 // or a limit on the file's size leaves the old text as it was.
-bool MakeRoom(HANDLE file, ULONGLONG length) {
+bool MakeRoom(HANDLE file, ULONGLONG length, ULONGLONG& old) {
     LARGE_INTEGER end;
     LARGE_INTEGER none;
     none.QuadPart = 0;
     if (!SetFilePointerEx(file, none, &end, FILE_END)) return false;
-    ULONGLONG old = static_cast<ULONGLONG>(end.QuadPart);
+    old = static_cast<ULONGLONG>(end.QuadPart);
     if (length > old && !(MoveTo(file, length) && SetEndOfFile(file))) return false;
     if (MoveTo(file, 0)) return true;
     static_cast<void>(MoveTo(file, old) && SetEndOfFile(file));  // the old length back
@@ -322,9 +319,10 @@ IncludeOutcome WriteInPlace(const char* target, const TextSource& source) {
         return file != INVALID_HANDLE_VALUE;
     });
     if (!opened) return GetLastError() == ERROR_ACCESS_DENIED ? IncludeOutcome::Refused : IncludeOutcome::Failed;
+    ULONGLONG old = 0;
     IncludeOutcome outcome = IncludeOutcome::Failed;
-    if (MakeRoom(file, source.Length))
-        outcome = CopyText(file, source) && MoveTo(file, source.Length) && SetEndOfFile(file)
+    if (MakeRoom(file, source.Length, old))
+        outcome = CopyText(file, source) && (source.Length >= old || (MoveTo(file, source.Length) && SetEndOfFile(file)))
                       ? IncludeOutcome::Placed
                       : IncludeOutcome::Damaged;
     if (!CloseHandle(file) && outcome == IncludeOutcome::Placed) outcome = IncludeOutcome::Damaged;
@@ -366,7 +364,7 @@ IncludeOutcome PutInPlace(IncludeFiles& files, bool& moved) {
 }
 
 IncludeOutcome FinishThroughTemporary(IncludeFiles& files) {
-    CloseTemporary(files, true);
+    if (!CloseHandle(files.Temporary)) files.WriteFailed = true;
     bool moved = false;
     IncludeOutcome outcome = files.WriteFailed ? IncludeOutcome::Failed : PutInPlace(files, moved);
     if (!moved) DeleteFileA(files.TemporaryName.Data);

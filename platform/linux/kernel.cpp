@@ -93,10 +93,11 @@ bool HandlerWaits;
 // purpose, so that every failure path of the programs can be walked:
 //   CARVEX_FAULT=WriteFile:3:disk-full  the third WriteFile fails, as on a full disk
 //   CARVEX_FAULT=ReplaceFileA:1:SIGINT  the first ReplaceFileA is interrupted first
-// and CARVEX_FAULT_LOG names a file where the layer notes the call it failed,
-// so that a walk over n knows when no n-th call is left. A failed call does
-// nothing else. An interruption waits until the console control handler has
-// ended the process or waits for the main thread, then lets the call go on.
+// and CARVEX_FAULT_LOG names a file where the layer notes the call it failed
+// (and the file it named), so that a walk over n knows when no n-th call is
+// left. A failed call does nothing else. An interruption waits until the
+// console control handler has ended the process or waits for the main
+// thread, then lets the call go on.
 struct FaultKind {
     const char* name;
     DWORD error;
@@ -126,11 +127,11 @@ FaultPlan ReadFaultPlan() {
     return plan;
 }
 
-void NoteFault(const FaultPlan& plan) {
+void NoteFault(const FaultPlan& plan, const char* name) {
     const char* log = getenv("CARVEX_FAULT_LOG");
     int fd = log != nullptr ? open(log, O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
     if (fd < 0) return;
-    dprintf(fd, "%s %ld %s\n", plan.call, plan.number, plan.kind->name);
+    dprintf(fd, "%s %ld %s %s\n", plan.call, plan.number, plan.kind->name, name);
     close(fd);
 }
 
@@ -141,11 +142,11 @@ void AwaitHandler(int number) {
     for (int waited = 0; !__atomic_load_n(&HandlerWaits, __ATOMIC_SEQ_CST) && waited < 100000; ++waited) usleep(100);
 }
 
-bool Faulted(const char* call) {
+bool Faulted(const char* call, const char* name = "") {
     static FaultPlan plan = ReadFaultPlan();
     if (plan.kind == nullptr || strcmp(call, plan.call) != 0 || HandledSignal != 0) return false;
     if (__atomic_add_fetch(&plan.seen, 1, __ATOMIC_SEQ_CST) != plan.number) return false;
-    NoteFault(plan);
+    NoteFault(plan, name);
     if (plan.kind->signal != 0) {
         AwaitHandler(plan.kind->signal);
         return false;
@@ -154,7 +155,7 @@ bool Faulted(const char* call) {
     return true;
 }
 #else
-constexpr bool Faulted(const char*) { return false; }
+constexpr bool Faulted(const char*, const char* = "") { return false; }
 #endif
 
 struct Search;
@@ -372,15 +373,17 @@ struct Opening {
     bool created;     // CREATE_NEW: the file is a new, empty regular file of the caller's own
     bool truncating;  // emptied once it passes the checks
     int lock;         // the flock(2) operation that stands for the share mode, or 0
+    bool folder;      // a folder may be opened
 };
 
-Opening OpeningOf(DWORD access, DWORD share, DWORD disposition) {
+Opening OpeningOf(DWORD access, DWORD share, DWORD disposition, DWORD flags) {
     Opening opening{O_CLOEXEC, (access & GENERIC_WRITE) != 0, disposition == CREATE_NEW,
-                    disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING, 0};
+                    disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING, 0, false};
     // An access of 0 asks for a handle that only names the file: it needs
-    // no right to read or write it.
+    // no right to read or write it, and may name a folder where asked to.
     if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
         opening.flags |= O_PATH;
+        opening.folder = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
         return opening;
     }
     // Opening never waits: a named pipe with no writer would hold the
@@ -449,7 +452,7 @@ DWORD RefusalOf(int fd, const Opening& opening) {
     if (!opening.created) {
         if (fstat(fd, &info) != 0) return ErrorOf(errno);
         bool regular = S_ISREG(info.st_mode);
-        if (S_ISDIR(info.st_mode) || (!opening.writing && !regular)) return ERROR_ACCESS_DENIED;
+        if (S_ISDIR(info.st_mode) ? !opening.folder : !opening.writing && !regular) return ERROR_ACCESS_DENIED;
         if (opening.writing && regular && IsReadOnly(info)) return ERROR_ACCESS_DENIED;
         // O_NONBLOCK changes nothing for a regular file.
         if ((opening.flags & O_PATH) == 0 && !regular && fcntl(fd, F_SETFL, opening.flags & ~O_NONBLOCK) != 0)
@@ -671,11 +674,11 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
-                          DWORD dwCreationDisposition, DWORD, HANDLE) {
-    if (Faulted("CreateFileA")) return INVALID_HANDLE_VALUE;
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+    if (Faulted("CreateFileA", lpFileName)) return INVALID_HANDLE_VALUE;
     char* path = CopyAsPosixPath(lpFileName);
     if (path == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
-    Opening opening = OpeningOf(dwDesiredAccess, dwShareMode, dwCreationDisposition);
+    Opening opening = OpeningOf(dwDesiredAccess, dwShareMode, dwCreationDisposition, dwFlagsAndAttributes);
     int fd = OpenFollowingSafeLinks(path, opening.flags);
     free(path);
     if (fd < 0) return Fail(ErrorOf(errno), INVALID_HANDLE_VALUE);
@@ -689,7 +692,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 }
 
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
-    if (Faulted("MoveFileExA")) return 0;
+    if (Faulted("MoveFileExA", lpNewFileName)) return 0;
     char* from = CopyAsPosixPath(lpExistingFileName);
     char* to = CopyAsPosixPath(lpNewFileName);
     int result = -1;
@@ -704,7 +707,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    if (Faulted("DeleteFileA")) return 0;
+    if (Faulted("DeleteFileA", lpFileName)) return 0;
     char* path = CopyAsPosixPath(lpFileName);
     if (path == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, BOOL{0});
     int result = unlink(path);
@@ -721,7 +724,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCSTR lpBackupFileName, DWORD,
                          LPVOID, LPVOID) {
     if (lpBackupFileName != nullptr) return Fail(ERROR_INVALID_PARAMETER, BOOL{0});
-    if (Faulted("ReplaceFileA")) return 0;
+    if (Faulted("ReplaceFileA", lpReplacedFileName)) return 0;
     char* replaced = CopyAsPosixPath(lpReplacedFileName);
     char* replacement = CopyAsPosixPath(lpReplacementFileName);
     BOOL done = replaced != nullptr && replacement != nullptr ? ReplacePosixFile(replaced, replacement)
@@ -734,7 +737,7 @@ BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName
 // The attributes of the name itself, as Windows gives them: a link is a
 // reparse point, whatever it leads to.
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
-    if (Faulted("GetFileAttributesA")) return INVALID_FILE_ATTRIBUTES;
+    if (Faulted("GetFileAttributesA", lpFileName)) return INVALID_FILE_ATTRIBUTES;
     char* path = CopyAsPosixPath(lpFileName);
     if (path == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_FILE_ATTRIBUTES);
     struct stat info;
