@@ -85,12 +85,16 @@ BOOL WINAPI EndWithoutTemporary(DWORD) {
 
 // ---- Names and paths ----------------------------------------------------
 
-// Tries a call again while another process holds the file it needs.
+// Tries a call again while another process holds the file it needs; where
+// 'denied' says so, a refusal of access may mean that too (Windows refuses
+// to rename over a file that another run's ReplaceFileA holds open).
 template <typename Call>
-bool WhileShared(Call call) {
+bool WhileShared(Call call, bool denied = false) {
     for (int tries = 1;; ++tries) {
         if (call()) return true;
-        if (GetLastError() != ERROR_SHARING_VIOLATION || tries == SharingTries) return false;
+        DWORD error = GetLastError();
+        bool held = error == ERROR_SHARING_VIOLATION || (denied && error == ERROR_ACCESS_DENIED);
+        if (!held || tries == SharingTries) return false;
         Sleep(SharingWait);
     }
 }
@@ -351,7 +355,7 @@ IncludeOutcome PutInPlace(IncludeFiles& files, bool& moved) {
     if (moved) return IncludeOutcome::Placed;
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-        moved = MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING);
+        moved = WhileShared([&] { return MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING) != 0; }, true);
         return moved ? IncludeOutcome::Placed : IncludeOutcome::Failed;
     }
     if (error != ERROR_ACCESS_DENIED) return IncludeOutcome::Failed;
