@@ -83,8 +83,7 @@ def run(program, batch, fault):  # its status, stdout, the call the layer failed
 
 # What the include converted index-th must hold after a run that reached the
 # processed-th library: 'new' (unless a message says why), 'old', or None.
-def expected_include(batch, fault, index, processed, ended):
-    call, _, kind, name = (fault + ["", "", "", ""])[:4]
+def expected_include(batch, call, kind, name, index, processed, ended):
     current = processed - 1
     if not (ended or kind in SIGNALS) or index < current:
         return "new"
@@ -107,7 +106,7 @@ def check(batch, status, stdout, fault, files):
         text, old = files.get(path), batch["case"].files.get(path)
         told = f"cannot write output file {include}".encode() in messages
         damaged = batch["in_place"] and told and call in IN_PLACE_STEP  # may hold any text
-        want = expected_include(batch, fault, index, len(lines) - len(messages), ended)
+        want = expected_include(batch, call, kind, name, index, len(lines) - len(messages), ended)
         if text == new and not damaged and (refused or told or want == "old"):
             problems.append(f"{include} written, yet {'refused' if refused else 'reported or interrupted before'}")
         elif text == old and want == "new" and not told:
@@ -146,8 +145,8 @@ def main():
             failed += any(tuple(fault[:3:2]) not in KNOWN for fault, _ in walk_problems)
     for fault, problem in problems:
         print(f"{'known fault of the batch driver:' if tuple(fault[:3:2]) in KNOWN else 'FAIL'} {' '.join(fault)}: {problem}")
-    print(f"fault walk: {runs} runs, each failing or interrupting one call, in {len(walks)} walks")
-    print(f"{len(walks) - failed} passed, {failed} failed")
+    print(f"fault walk: {runs} runs, each failing or interrupting one call, in {len(walks)} walks\n"
+          f"{len(walks) - failed} passed, {failed} failed")
     return 1 if failed or runs == 0 else 0
 
 

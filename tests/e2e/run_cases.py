@@ -210,14 +210,12 @@ def concurrent_writers(program: str, launcher, in_place: bool):
     nobody = dict(user=NOBODY, group=NOBODY, extra_groups=[]) if in_place and os.geteuid() == 0 else {}
     with tempfile.TemporaryDirectory(prefix="carvex e2e ") as tmp:
         workdir, texts, problems = pathlib.Path(tmp), set(), []
-        work = workdir / "work"
-        work.mkdir()
+        (work := workdir / "work").mkdir()
         for index, (side, _) in enumerate(runs):  # a library each: Windows lets only one run read it at a time
             (workdir / str(index)).mkdir()
-            names = [f"_{side}{i:05d}@8" for i in range(3000 if side == "a" else 300)]  # lengths differ, so a mix shows
-            (workdir / str(index) / "x.lib").write_bytes(case_table.archive(names))
-        commands = [[*launcher, program, f"../{index}/x.lib", *filter(None, [switch])] for index, (_, switch) in
-                    enumerate(runs)]
+            (workdir / str(index) / "x.lib").write_bytes(case_table.archive(
+                [f"_{side}{i:05d}@8" for i in range(3000 if side == "a" else 300)]))  # lengths differ, so a mix shows
+        commands = [[*launcher, program, f"../{i}/x.lib", *filter(None, [switch])] for i, (_, switch) in enumerate(runs)]
         for command in commands:
             subprocess.run(command, cwd=work, stdout=subprocess.DEVNULL, timeout=TIMEOUT, check=True)
             texts.add((work / "x.inc").read_bytes())
