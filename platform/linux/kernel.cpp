@@ -873,10 +873,11 @@ int WINAPI lstrlenA(LPCSTR lpString) { return lpString == nullptr ? 0 : static_c
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
     if (HandlerRoutine == nullptr || !Add || ControlHandler != nullptr) return Fail(ERROR_INVALID_PARAMETER, BOOL{0});
     TakenSignals = SignalsNotIgnored();
+    ControlHandler = HandlerRoutine;
+    if (sigisemptyset(&TakenSignals)) return 1;  // every event is ignored: nothing to wait for
     sigset_t before;
     pthread_attr_t attributes;
     pthread_t thread;
-    ControlHandler = HandlerRoutine;
     bool started = pthread_sigmask(SIG_BLOCK, &TakenSignals, &before) == 0 && pthread_attr_init(&attributes) == 0;
     if (started) {
         pthread_attr_setstacksize(&attributes, ControlThreadStack);
