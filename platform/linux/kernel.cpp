@@ -464,8 +464,8 @@ DWORD RefusalOf(int fd, const Opening& opening) {
     return 0;
 }
 
-// The console's standard output, which no test fails: a run that fails
-// a write there has nothing more to say.
+// The console's standard output, which the fault hook leaves alone: a run
+// that cannot write there has nothing more to say.
 bool IsConsoleOutput(HANDLE handle) {
     size_t index = reinterpret_cast<size_t>(handle) / 4 - 1;
     return index < SlotCount && Slots[index].kind == HandleKind::File && Slots[index].fd == STDOUT_FILENO;
