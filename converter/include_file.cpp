@@ -4,6 +4,10 @@ namespace {
 
 // WriteFile takes a 32-bit count; longer texts go in pieces of this size.
 constexpr DWORD WritePiece = 0x40000000;
+// A temporary file copied into the include in place goes in pieces of this size.
+constexpr DWORD CopyPiece = 0x10000;
+// The include's name is given relative to the current folder.
+constexpr char CurrentFolder[] = ".\\";
 // The temporary file's name, "carvex-<n>.tmp": short, so that it fits
 // wherever the include's own name fits, however long that is.
 constexpr char TemporaryStart[] = "carvex-";
@@ -11,6 +15,11 @@ constexpr char TemporaryEnd[] = ".tmp";
 // Where a path given back by GetFinalPathNameByHandleA may begin; padded,
 // as BytesEqual reads whole words.
 constexpr PaddedText LongPathStart("\\\\?\\");
+// Another run that holds the include (Windows' ReplaceFileA meets it as a
+// sharing violation) is waited for this many times, this long each: a few
+// hundred milliseconds in all.
+constexpr int SharingTries = 30;
+constexpr DWORD SharingWait = 10;
 
 // ---- The run's temporary file and the console control handler -----------
 
@@ -55,15 +64,16 @@ void EndStep(LONG to) {
     AwaitEnd();
 }
 
-// Removes the temporary file, once no step is running, and leaves the event
-// to its default action (the 0 returned), which ends the process.
+// Removes the temporary file, once no step is running, and ends the run as
+// Windows' own handler does, so that whoever started it sees it interrupted
+// (on Linux: ended by the signal).
 BOOL WINAPI EndWithoutTemporary(DWORD) {
     for (;;) {
         if (MoveState(TemporaryOpen, RunEnding)) {
             DeleteFileA(Shared.Name);
-            return 0;
+            ExitProcess(STATUS_CONTROL_C_EXIT);
         }
-        if (MoveState(NoTemporary, RunEnding)) return 0;
+        if (MoveState(NoTemporary, RunEnding)) ExitProcess(STATUS_CONTROL_C_EXIT);
         // A second event while the first one is ending the run.
         if (__atomic_load_n(&Shared.State, __ATOMIC_SEQ_CST) == RunEnding) AwaitEnd();
         // A step is running: it takes moments (writing the include in place
@@ -73,7 +83,21 @@ BOOL WINAPI EndWithoutTemporary(DWORD) {
     }
 }
 
-// ---- The file that receives the text ------------------------------------
+// ---- Names and paths ----------------------------------------------------
+
+// Tries a call again while another process holds the file it needs; where
+// 'denied' says so, a refusal of access may mean that too (Windows refuses
+// to rename over a file that another run's ReplaceFileA holds open).
+template <typename Call>
+bool WhileShared(Call call, bool denied = false) {
+    for (int tries = 1;; ++tries) {
+        if (call()) return true;
+        DWORD error = GetLastError();
+        bool held = error == ERROR_SHARING_VIOLATION || (denied && error == ERROR_ACCESS_DENIED);
+        if (!held || tries == SharingTries) return false;
+        Sleep(SharingWait);
+    }
+}
 
 // The file's path with its links followed; false when the system gives none.
 bool AskFinalPath(HANDLE file, TextBuffer& path) {
@@ -101,24 +125,12 @@ bool SpellsEveryCharacter(const TextBuffer& path) {
     return !HoldsByte(path.Data + (longPath ? start.Length : 0), '?');
 }
 
-// Where a link stands in the include's place, the file it leads to, so that
-// the link stays and its file gets the text; otherwise the include itself.
-void FindTarget(TextBuffer& target, const char* name) {
-    HANDLE include = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool resolved = include != INVALID_HANDLE_VALUE && AskFinalPath(include, target) && SpellsEveryCharacter(target);
-    if (include != INVALID_HANDLE_VALUE) CloseHandle(include);
-    if (!resolved) SetText(target, name);
-}
-
 // Windows refuses to replace a read-only file, an administrator too; carvex
 // refuses it on every system and as every user.
 bool IsReadOnly(const char* path) {
     DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
-
-// ---- Writing ------------------------------------------------------------
 
 void AppendDecimal(TextBuffer& buffer, DWORD value) {
     char digits[11];
@@ -142,104 +154,267 @@ void NameTemporary(IncludeFiles& files, DWORD number) {
     AppendText(name, TemporaryEnd);
 }
 
+// ---- The temporary file -------------------------------------------------
+
+IncludeRoute Settle(IncludeFiles& files, IncludeOutcome outcome) {
+    files.Outcome = outcome;
+    return IncludeRoute::Settled;
+}
+
 // A file of this run's own next to the target: CREATE_NEW takes a name only
-// while no file holds it, so no two runs ever share one. Every name that a
-// file holds already (another run's temporary file, or one left by a run
-// that was killed outright) is passed over; any other refusal ends the
-// tries, and 'refusal' says why. The handler may remove the file it gives.
+// while no file holds it, so no two runs ever share one. A name held in any
+// way (another run's temporary file, one left by a run killed outright, a
+// folder; on Windows a folder or a file waiting to be deleted refuses access
+// rather than saying it exists) is passed over; otherwise the refusal is the
+// folder's, and 'refusal' says why.
 HANDLE CreateTemporaryFile(IncludeFiles& files, DWORD& refusal) {
     DWORD number = files.NextNumber;
     HANDLE file = INVALID_HANDLE_VALUE;
+    bool taken = false;
     do {
         NameTemporary(files, number);
         file = CreateFileA(files.TemporaryName.Data, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-        refusal = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    } while (refusal == ERROR_FILE_EXISTS && ++number != files.NextNumber);
+        if (file != INVALID_HANDLE_VALUE) break;
+        refusal = GetLastError();
+        taken = refusal == ERROR_FILE_EXISTS || GetFileAttributesA(files.TemporaryName.Data) != INVALID_FILE_ATTRIBUTES;
+    } while (taken && ++number != files.NextNumber);
     files.NextNumber = number;
     Shared.Name = files.TemporaryName.Data;
     return file;
 }
 
-bool WriteAndClose(HANDLE file, const char* text, SIZE_T length) {
-    bool written = WriteAllBytes(file, text, length);
-    return CloseHandle(file) && written;
+// The text's route once the target is known: through a temporary file next
+// to it; where the folder takes no new file but the include is there to be
+// written, gathered and written in place.
+IncludeRoute OpenTemporary(IncludeFiles& files) {
+    BeginStep(NoTemporary);
+    DWORD refusal = 0;
+    files.Temporary = CreateTemporaryFile(files, refusal);
+    bool open = files.Temporary != INVALID_HANDLE_VALUE;
+    EndStep(open ? TemporaryOpen : NoTemporary);
+    if (open) return IncludeRoute::Temporary;
+    if (refusal == ERROR_ACCESS_DENIED && files.Existed) return IncludeRoute::Gathered;
+    return Settle(files, IncludeOutcome::Failed);
 }
 
-// The temporary file takes the target's place in one step. ReplaceFileA
-// keeps what the system keeps of the old file (on Windows its attributes
-// and security, on Linux its mode, owner and group); where there is no old
-// file, or Windows has moved it away but not the new one in, MoveFileExA.
-bool PutInPlace(const IncludeFiles& files, DWORD& error) {
-    const char* target = files.Target.Data;
-    const char* temporary = files.TemporaryName.Data;
-    if (ReplaceFileA(target, temporary, nullptr, 0, nullptr, nullptr)) return true;
-    error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) return false;
-    if (MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING)) return true;
-    error = GetLastError();
+// ---- The file that receives the text ------------------------------------
+
+// The current folder as the system spells it, asked once a run.
+bool KnowRunFolder(IncludeFiles& files) {
+    if (files.RunFolder.Length != 0) return true;
+    HANDLE folder = CreateFileA(CurrentFolder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    bool known = folder != INVALID_HANDLE_VALUE && AskFinalPath(folder, files.RunFolder);
+    if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+    return known;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Whether the final path names the include in the current folder; where the
+// system does not spell the folder, there is nothing to tell and the answer
+// is yes.
+bool NamesIncludeHere(IncludeFiles& files) {
+    if (!KnowRunFolder(files)) return true;
+    const TextBuffer& path = files.FinalPath;
+    SIZE_T folder = files.RunFolder.Length;
+    if (IsSeparator(files.RunFolder.Data[folder - 1])) --folder;  // the root folder, "/" or "C:\\", ends in one
+    TextSpan name = SpanOf(files.Name.Data + sizeof(CurrentFolder) - 1);
+    return path.Length == folder + 1 + name.Length && BytesEqual(path.Data, files.RunFolder.Data, folder) &&
+           IsSeparator(path.Data[folder]) && BytesEqual(path.Data + folder + 1, name.Data, name.Length);
+}
+
+// Where a link stands in the include's place, the file it leads to gets the
+// text and the link stays. The temporary file goes next to that file; where
+// its path cannot be had or spelled, the only name for it is the link's, and
+// the text is written in place through the link.
+IncludeRoute ThroughLink(IncludeFiles& files, bool finalPath) {
+    if (!finalPath || !SpellsEveryCharacter(files.FinalPath)) {
+        SetText(files.Target, files.Name.Data);
+        return IncludeRoute::Gathered;
+    }
+    SetText(files.Target, files.FinalPath.Data);
+    if (IsReadOnly(files.Target.Data)) return Settle(files, IncludeOutcome::Refused);
+    return OpenTemporary(files);
+}
+
+// The route for an include that is there. Opening it follows a link: a link
+// that leads to no regular file (a folder, a pipe, a device), to nothing, or
+// that another user planted in a folder such as /tmp is refused there. Any
+// other file in the include's place is replaced. Wine shows a link to a
+// file as the file itself; its final path, outside the current folder,
+// tells it apart.
+IncludeRoute RouteForExisting(IncludeFiles& files, bool link) {
+    HANDLE include = CreateFileA(files.Name.Data, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (include == INVALID_HANDLE_VALUE && link) return Settle(files, IncludeOutcome::Refused);
+    bool finalPath = include != INVALID_HANDLE_VALUE && AskFinalPath(include, files.FinalPath);
+    if (include != INVALID_HANDLE_VALUE) CloseHandle(include);
+    return link || (finalPath && !NamesIncludeHere(files)) ? ThroughLink(files, finalPath) : OpenTemporary(files);
+}
+
+// One look at the name tells a new include, one to replace, a link, and one
+// that is refused.
+IncludeRoute ChooseRoute(IncludeFiles& files) {
+    DWORD attributes = GetFileAttributesA(files.Name.Data);
+    SetText(files.Target, files.Name.Data);
+    files.Existed = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!files.Existed)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? OpenTemporary(files) : Settle(files, IncludeOutcome::Failed);
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return RouteForExisting(files, true);
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
+        return Settle(files, IncludeOutcome::Refused);
+    return RouteForExisting(files, false);
+}
+
+// ---- Writing in place ----------------------------------------------------
+
+bool MoveTo(HANDLE file, ULONGLONG offset) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN);
+}
+
+// The text to write in place: gathered, or read back from the temporary file.
+struct TextSource {
+    const char* Gathered;
+    HANDLE Temporary;
+    ULONGLONG Length;
+};
+
+bool CopyText(HANDLE to, const TextSource& source) {
+    if (source.Gathered != nullptr) return WriteAllBytes(to, source.Gathered, static_cast<SIZE_T>(source.Length));
+    char* piece = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, CopyPiece));
+    bool copied = piece != nullptr;
+    for (ULONGLONG left = source.Length; copied && left > 0;) {
+        DWORD want = left < CopyPiece ? static_cast<DWORD>(left) : CopyPiece;
+        DWORD read = 0;
+        copied = ReadFile(source.Temporary, piece, want, &read, nullptr) && read == want &&
+                 WriteAllBytes(to, piece, want);
+        left -= want;
+    }
+    if (piece != nullptr) HeapFree(GetProcessHeap(), 0, piece);
+    return copied;
+}
+
+// The whole new length is had before the first old byte is overwritten (on
+// Windows and here, setting the end of a file allocates it), so a full disk
+// or a limit on the file's size leaves the old text as it was.
+bool MakeRoom(HANDLE file, ULONGLONG length, ULONGLONG& old) {
+    LARGE_INTEGER end;
+    LARGE_INTEGER none;
+    none.QuadPart = 0;
+    if (!SetFilePointerEx(file, none, &end, FILE_END)) return false;
+    old = static_cast<ULONGLONG>(end.QuadPart);
+    if (length > old && !(MoveTo(file, length) && SetEndOfFile(file))) return false;
+    if (MoveTo(file, 0)) return true;
+    static_cast<void>(MoveTo(file, old) && SetEndOfFile(file));  // the old length back
     return false;
 }
 
-// Writes the temporary file and puts it in place, or removes it. 'error'
-// is ERROR_ACCESS_DENIED where the target's place was refused to it; a
-// write that failed (a full disk) leaves 'error' 0.
-bool WriteThroughTemporary(const IncludeFiles& files, HANDLE file, const char* text, SIZE_T length, DWORD& error) {
-    EndStep(TemporaryOpen);
-    bool written = WriteAndClose(file, text, length);
-    BeginStep(TemporaryOpen);
-    bool done = written && PutInPlace(files, error);
-    if (!done) DeleteFileA(files.TemporaryName.Data);
-    return done;
+// As editors do: the text written over the old one, which the file is cut
+// to where it was longer. Only a failure once the overwriting has begun
+// leaves the include damaged.
+IncludeOutcome WriteInPlace(const char* target, const TextSource& source) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    bool opened = WhileShared([&] {
+        file = CreateFileA(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return file != INVALID_HANDLE_VALUE;
+    });
+    if (!opened) return GetLastError() == ERROR_ACCESS_DENIED ? IncludeOutcome::Refused : IncludeOutcome::Failed;
+    ULONGLONG old = 0;
+    IncludeOutcome outcome = IncludeOutcome::Failed;
+    if (MakeRoom(file, source.Length, old))
+        outcome = CopyText(file, source) && (source.Length >= old || (MoveTo(file, source.Length) && SetEndOfFile(file)))
+                      ? IncludeOutcome::Placed
+                      : IncludeOutcome::Damaged;
+    if (!CloseHandle(file) && outcome == IncludeOutcome::Placed) outcome = IncludeOutcome::Damaged;
+    return outcome;
 }
 
-// As editors do: the include emptied, then written.
-bool WriteInPlace(const char* target, const char* text, SIZE_T length) {
-    HANDLE file = CreateFileA(target, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file != INVALID_HANDLE_VALUE && WriteAndClose(file, text, length);
+// The temporary file, written whole, takes the target's place in one step:
+// a new include by a rename that takes no name that is taken (should one
+// have appeared meanwhile, it is replaced); an old one by ReplaceFileA,
+// which keeps what the system keeps of it (on Windows its attributes and
+// security, on Linux its mode, owner and group). Where Windows has moved
+// the old file away but not the new one in, or the old one has gone,
+// MoveFileExA. Where the folder lets only a file's owner replace it
+// (another user's include in a folder such as /tmp) but the include may be
+// written, the text is copied into it in place.
+// 'moved' tells whether the temporary file has gone.
+IncludeOutcome PutInPlace(IncludeFiles& files, bool& moved) {
+    const char* target = files.Target.Data;
+    const char* temporary = files.TemporaryName.Data;
+    if (!files.Existed) {
+        moved = MoveFileExA(temporary, target, 0);
+        if (moved) return IncludeOutcome::Placed;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return IncludeOutcome::Failed;
+    }
+    moved = WhileShared([&] { return ReplaceFileA(target, temporary, nullptr, 0, nullptr, nullptr) != 0; });
+    if (moved) return IncludeOutcome::Placed;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+        moved = WhileShared([&] { return MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING) != 0; }, true);
+        return moved ? IncludeOutcome::Placed : IncludeOutcome::Failed;
+    }
+    if (error != ERROR_ACCESS_DENIED) return IncludeOutcome::Failed;
+    HANDLE copy = CreateFileA(temporary, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (copy == INVALID_HANDLE_VALUE) return IncludeOutcome::Failed;
+    IncludeOutcome outcome = WriteInPlace(target, TextSource{nullptr, copy, files.Written});
+    CloseHandle(copy);
+    return outcome;
+}
+
+IncludeOutcome FinishThroughTemporary(IncludeFiles& files) {
+    if (!CloseHandle(files.Temporary)) files.WriteFailed = true;
+    bool moved = false;
+    IncludeOutcome outcome = files.WriteFailed ? IncludeOutcome::Failed : PutInPlace(files, moved);
+    if (!moved) DeleteFileA(files.TemporaryName.Data);
+    return outcome;
 }
 
 }  // namespace
 
 void ReleaseIncludeFiles(IncludeFiles& files) {
+    ReleaseText(files.Name);
     ReleaseText(files.Target);
     ReleaseText(files.TemporaryName);
-    ReleaseText(files.Name);
+    ReleaseText(files.RunFolder);
+    ReleaseText(files.FinalPath);
     ReleaseText(files.Text);
 }
 
 void RemoveTemporaryFileOnInterrupt() { SetConsoleCtrlHandler(EndWithoutTemporary, 1); }
 
-namespace {
-
-bool WriteIncludeFile(IncludeFiles& files, const char* name, const char* text, SIZE_T length) {
-    FindTarget(files.Target, name);
-    if (IsReadOnly(files.Target.Data)) return false;
-    BeginStep(NoTemporary);
-    DWORD error = 0;
-    HANDLE file = CreateTemporaryFile(files, error);
-    bool done = file != INVALID_HANDLE_VALUE && WriteThroughTemporary(files, file, text, length, error);
-    // Where the folder refuses the temporary file, or refuses it the
-    // include's place (another user's include in a folder that only lets
-    // owners remove files), but the include itself may be written: never
-    // where a write failed.
-    if (!done && error == ERROR_ACCESS_DENIED) done = WriteInPlace(files.Target.Data, text, length);
-    EndStep(NoTemporary);
-    return done;
-}
-
-}  // namespace
-
 void BeginInclude(IncludeFiles& files, const char* name) {
-    SetText(files.Name, name);
+    SetText(files.Name, CurrentFolder);
+    AppendText(files.Name, name);
     files.Text.Length = 0;
+    files.Written = 0;
+    files.WriteFailed = false;
+    files.Temporary = INVALID_HANDLE_VALUE;
+    files.Route = ChooseRoute(files);
 }
 
-void AppendToInclude(IncludeFiles& files, TextSpan piece) { AppendSpan(files.Text, piece); }
+void AppendToInclude(IncludeFiles& files, TextSpan piece) {
+    if (files.Route == IncludeRoute::Gathered) AppendSpan(files.Text, piece);
+    if (files.Route != IncludeRoute::Temporary || files.WriteFailed) return;
+    files.WriteFailed = !WriteAllBytes(files.Temporary, piece.Data, piece.Length);
+    files.Written += piece.Length;
+}
 
 IncludeOutcome EndInclude(IncludeFiles& files) {
-    bool written = WriteIncludeFile(files, files.Name.Data, files.Text.Data, files.Text.Length);
-    return written ? IncludeOutcome::Placed : IncludeOutcome::Failed;
+    if (files.Route == IncludeRoute::Settled) return files.Outcome;
+    bool gathered = files.Route == IncludeRoute::Gathered;
+    BeginStep(gathered ? NoTemporary : TemporaryOpen);
+    IncludeOutcome outcome = gathered ? WriteInPlace(files.Target.Data, TextSource{files.Text.Data, nullptr,
+                                                                                   files.Text.Length})
+                                      : FinishThroughTemporary(files);
+    EndStep(NoTemporary);
+    files.Route = IncludeRoute::Settled;
+    return outcome;
 }
 
 bool WriteAllBytes(HANDLE file, const char* bytes, SIZE_T length) {

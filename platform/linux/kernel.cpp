@@ -20,6 +20,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -60,6 +61,7 @@ DWORD ErrorOf(int error) {
         return ERROR_FILE_EXISTS;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:  // past the size a file may reach
         return ERROR_DISK_FULL;
     case EROFS:
         return ERROR_WRITE_PROTECT;
@@ -79,6 +81,82 @@ Result Fail(DWORD error, Result result) {
     return result;
 }
 BOOL FailFromErrno() { return Fail(ErrorOf(errno), BOOL{0}); }
+
+// The signal whose console control event the handler is handling, on the
+// thread that runs it; 0 on every other thread.
+thread_local int HandledSignal;
+// Set once the handler waits (for a step of the main thread to end).
+bool HandlerWaits;
+
+#ifdef CARVEX_FAULTS
+// A second build of the layer, for the tests only, fails a chosen call on
+// purpose, so that every failure path of the programs can be walked:
+//   CARVEX_FAULT=WriteFile:3:disk-full  the third WriteFile fails, as on a full disk
+//   CARVEX_FAULT=ReplaceFileA:1:SIGINT  the first ReplaceFileA is interrupted first
+// and CARVEX_FAULT_LOG names a file where the layer notes the call it failed
+// (and the file it named), so that a walk over n knows when no n-th call is
+// left. A failed call does nothing else. An interruption waits until the
+// console control handler has ended the process or waits for the main
+// thread, then lets the call go on.
+struct FaultKind {
+    const char* name;
+    DWORD error;
+    int signal;
+};
+constexpr FaultKind FaultKinds[] = {
+    {"disk-full", ERROR_DISK_FULL, 0},        {"access-denied", ERROR_ACCESS_DENIED, 0},
+    {"sharing-violation", ERROR_SHARING_VIOLATION, 0}, {"io-error", ERROR_IO_DEVICE, 0},
+    {"out-of-memory", ERROR_NOT_ENOUGH_MEMORY, 0}, {"SIGINT", 0, SIGINT},
+    {"SIGTERM", 0, SIGTERM},                  {"SIGHUP", 0, SIGHUP},
+};
+
+struct FaultPlan {
+    char call[40];
+    long number;
+    const FaultKind* kind;
+    long seen;
+};
+
+FaultPlan ReadFaultPlan() {
+    FaultPlan plan{};
+    const char* text = getenv("CARVEX_FAULT");
+    char kind[40];
+    if (text == nullptr || sscanf(text, "%39[^:]:%ld:%39s", plan.call, &plan.number, kind) != 3) return plan;
+    for (const FaultKind& known : FaultKinds)
+        if (strcmp(kind, known.name) == 0) plan.kind = &known;
+    return plan;
+}
+
+void NoteFault(const FaultPlan& plan, const char* name) {
+    const char* log = getenv("CARVEX_FAULT_LOG");
+    int fd = log != nullptr ? open(log, O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+    if (fd < 0) return;
+    dprintf(fd, "%s %ld %s %s\n", plan.call, plan.number, plan.kind->name, name);
+    close(fd);
+}
+
+void AwaitHandler(int number) {
+    struct sigaction now;
+    if (sigaction(number, nullptr, &now) != 0 || now.sa_handler == SIG_IGN) return;  // nothing will act
+    kill(getpid(), number);
+    for (int waited = 0; !__atomic_load_n(&HandlerWaits, __ATOMIC_SEQ_CST) && waited < 100000; ++waited) usleep(100);
+}
+
+bool Faulted(const char* call, const char* name = "") {
+    static FaultPlan plan = ReadFaultPlan();
+    if (plan.kind == nullptr || strcmp(call, plan.call) != 0 || HandledSignal != 0) return false;
+    if (__atomic_add_fetch(&plan.seen, 1, __ATOMIC_SEQ_CST) != plan.number) return false;
+    NoteFault(plan, name);
+    if (plan.kind->signal != 0) {
+        AwaitHandler(plan.kind->signal);
+        return false;
+    }
+    LastError = plan.kind->error;
+    return true;
+}
+#else
+constexpr bool Faulted(const char*, const char* = "") { return false; }
+#endif
 
 struct Search;
 enum class HandleKind : unsigned char { Free, File, Search };
@@ -188,6 +266,18 @@ bool WildcardMatches(const char* pattern, const char* name) {
     return *pattern == '\0';
 }
 
+}  // namespace
+
+// The pattern's last component decides: both separators end a folder.
+bool SearchLists(const char* pattern, const char* name) {
+    const char* wildcard = pattern;
+    for (const char* p = pattern; *p != '\0'; ++p)
+        if (*p == '/' || *p == '\\') wildcard = p + 1;
+    return IsWin32Name(name) && WildcardMatches(wildcard, name);
+}
+
+namespace {
+
 // Lists the directory once and keeps the names that match, in byte order.
 Search* StartSearch(const char* pattern) {
     char* path = CopyAsPosixPath(pattern);
@@ -207,7 +297,7 @@ Search* StartSearch(const char* pattern) {
     while (ok) {
         struct dirent* entry = readdir(dir);
         if (entry == nullptr) break;
-        if (IsWin32Name(entry->d_name) && WildcardMatches(wildcard, entry->d_name))
+        if (SearchLists(wildcard, entry->d_name))
             ok = AddName(search, &capacity, entry->d_name);
     }
     if (dir != nullptr) closedir(dir);
@@ -227,22 +317,31 @@ bool YieldNext(Search* search, WIN32_FIND_DATAA* data) {
     return true;
 }
 
+}  // namespace
+
 // The arguments as Windows would show them: one line, tokens separated by
-// spaces, a token that holds a space or a tab (or is empty) in quotes.
+// spaces, a token that holds a space or a tab (or is empty) in quotes. Each
+// argument byte and its NUL give at most three bytes of line: an empty
+// argument takes one byte and gives a space and two quotes.
 char* JoinArguments(const char* arguments, size_t size) {
-    char* line = static_cast<char*>(malloc(size * 2 + 3));
+    char* line = static_cast<char*>(malloc(size * 3 + 1));
     if (line == nullptr) return nullptr;
     size_t n = 0;
-    for (const char* token = arguments; token < arguments + size; token += strlen(token) + 1) {
-        bool quoted = token[0] == '\0' || strpbrk(token, " \t") != nullptr;
+    for (const char* token = arguments; token < arguments + size;) {
+        size_t length = strnlen(token, static_cast<size_t>(arguments + size - token));
+        bool quoted = length == 0 || memchr(token, ' ', length) != nullptr || memchr(token, '\t', length) != nullptr;
         if (n > 0) line[n++] = ' ';
         if (quoted) line[n++] = '"';
-        for (const char* c = token; *c != '\0'; ++c) line[n++] = *c;
+        memcpy(line + n, token, length);
+        n += length;
         if (quoted) line[n++] = '"';
+        token += length + 1;
     }
     line[n] = '\0';
     return line;
 }
+
+namespace {
 
 char* ReadCommandLine() {
     int fd = open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
@@ -271,21 +370,24 @@ char* ReadCommandLine() {
 struct Opening {
     int flags;
     bool writing;
-    bool existing;    // the file was there before: a new one is the caller's own
+    bool created;     // CREATE_NEW: the file is a new, empty regular file of the caller's own
     bool truncating;  // emptied once it passes the checks
+    int lock;         // the flock(2) operation that stands for the share mode, or 0
+    bool folder;      // a folder may be opened
 };
 
-Opening OpeningOf(DWORD access, DWORD disposition) {
-    Opening opening{O_CLOEXEC, (access & GENERIC_WRITE) != 0, disposition != CREATE_NEW,
-                    disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING};
+Opening OpeningOf(DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    Opening opening{O_CLOEXEC, (access & GENERIC_WRITE) != 0, disposition == CREATE_NEW,
+                    disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING, 0, false};
     // An access of 0 asks for a handle that only names the file: it needs
-    // no right to read or write it.
+    // no right to read or write it, and may name a folder where asked to.
     if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) {
         opening.flags |= O_PATH;
+        opening.folder = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
         return opening;
     }
     // Opening never waits: a named pipe with no writer would hold the
-    // program forever. The flag is cleared once the file is open.
+    // program forever. The flag is cleared once such a file is open.
     opening.flags |= O_NONBLOCK;
     if (opening.writing)
         opening.flags |= (access & GENERIC_READ) ? O_RDWR : O_WRONLY;
@@ -293,6 +395,11 @@ Opening OpeningOf(DWORD access, DWORD disposition) {
         opening.flags |= O_RDONLY;
     if (disposition == CREATE_ALWAYS) opening.flags |= O_CREAT;
     if (disposition == CREATE_NEW) opening.flags |= O_CREAT | O_EXCL;
+    // A writer says what it shares as Windows does, so that a second writer
+    // that the share mode keeps out fails instead of mixing its bytes in:
+    // one that shares no writing holds the file alone, others hold it
+    // together. Readers take no lock: two runs may read one library at once.
+    if (opening.writing) opening.lock = (share & FILE_SHARE_WRITE) ? LOCK_SH : LOCK_EX;
     return opening;
 }
 
@@ -301,19 +408,71 @@ Opening OpeningOf(DWORD access, DWORD disposition) {
 // and refuses root as well.
 bool IsReadOnly(const struct stat& info) { return (info.st_mode & S_IWUSR) == 0; }
 
+// The kernel's own rule for links in sticky, world-writable folders such as
+// /tmp, applied whether or not the kernel applies it (fs.protected_symlinks):
+// such a link is followed only when it is the caller's own or the folder
+// owner's, so that no other user can send a write elsewhere by planting one.
+bool MayFollowLink(const char* path) {
+    struct stat link, folder;
+    const char* slash = strrchr(path, '/');
+    char* parent = slash == nullptr ? strdup(".") : strndup(path, slash == path ? 1 : static_cast<size_t>(slash - path));
+    bool known = parent != nullptr && lstat(path, &link) == 0 && stat(parent, &folder) == 0;
+    free(parent);
+    if (!known) return false;
+    bool guarded = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return !guarded || link.st_uid == geteuid() || link.st_uid == folder.st_uid;
+}
+
+// Opens the file itself first; only a link (the rare case) costs more: the
+// rule above, then the open that follows it. O_EXCL never follows a link.
+int OpenFollowingSafeLinks(const char* path, int flags) {
+    int fd = open(path, flags | O_NOFOLLOW, 0666);
+    if (fd >= 0 && (flags & O_PATH) != 0) {
+        // O_PATH opens a link itself rather than refusing it.
+        struct stat info;
+        if (fstat(fd, &info) != 0 || !S_ISLNK(info.st_mode)) return fd;
+        close(fd);
+    } else if (fd >= 0 || errno != ELOOP || (flags & O_EXCL) != 0) {
+        return fd;
+    }
+    if (!MayFollowLink(path)) {
+        errno = EACCES;
+        return -1;
+    }
+    return open(path, flags, 0666);
+}
+
 // Why the open file must not be handed out, or 0. Windows refuses to open a
 // folder as a file, or a read-only file for writing. What is read must be a
 // regular file: a pipe or a device would hang the reader or never end. The
 // descriptor's own kind is asked, so no file swapped in after a look at the
-// name can slip through.
+// name can slip through. A file that CREATE_NEW made is known already.
 DWORD RefusalOf(int fd, const Opening& opening) {
     struct stat info;
-    if (fstat(fd, &info) != 0) return ErrorOf(errno);
-    bool regular = S_ISREG(info.st_mode);
-    if (S_ISDIR(info.st_mode) || (!opening.writing && !regular)) return ERROR_ACCESS_DENIED;
-    if (opening.writing && opening.existing && regular && IsReadOnly(info)) return ERROR_ACCESS_DENIED;
-    if ((opening.flags & O_PATH) == 0 && fcntl(fd, F_SETFL, opening.flags & ~O_NONBLOCK) != 0) return ErrorOf(errno);
-    if (opening.truncating && regular && ftruncate(fd, 0) != 0) return ErrorOf(errno);
+    if (!opening.created) {
+        if (fstat(fd, &info) != 0) return ErrorOf(errno);
+        bool regular = S_ISREG(info.st_mode);
+        if (S_ISDIR(info.st_mode) ? !opening.folder : !opening.writing && !regular) return ERROR_ACCESS_DENIED;
+        if (opening.writing && regular && IsReadOnly(info)) return ERROR_ACCESS_DENIED;
+        // O_NONBLOCK changes nothing for a regular file.
+        if ((opening.flags & O_PATH) == 0 && !regular && fcntl(fd, F_SETFL, opening.flags & ~O_NONBLOCK) != 0)
+            return ErrorOf(errno);
+    }
+    if (opening.lock != 0 && flock(fd, opening.lock | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return ERROR_SHARING_VIOLATION;
+    if (opening.truncating && ftruncate(fd, 0) != 0 && errno != EINVAL) return ErrorOf(errno);
+    return 0;
+}
+
+// The console's standard output, which the fault hook leaves alone: a run
+// that cannot write there has nothing more to say.
+bool IsConsoleOutput(HANDLE handle) {
+    size_t index = reinterpret_cast<size_t>(handle) / 4 - 1;
+    return index < SlotCount && Slots[index].kind == HandleKind::File && Slots[index].fd == STDOUT_FILENO;
+}
+
+BOOL NothingMoved(LPDWORD done) {
+    if (done != nullptr) *done = 0;
     return 0;
 }
 
@@ -398,13 +557,19 @@ BYTE* MapLargeBlock(size_t bytes) {
 // thread blocks. So the handler may call what it likes and may wait for the
 // main thread, as on Windows.
 PHANDLER_ROUTINE ControlHandler;
+// The signals the handler takes over: those not ignored when it is set. A
+// signal the parent set to be ignored (nohup, a shell's background job)
+// stays ignored, as the parent asked.
+sigset_t TakenSignals;
 
-sigset_t ControlSignals() {
+sigset_t SignalsNotIgnored() {
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
+    constexpr int Events[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int number : Events) {
+        struct sigaction now;
+        if (sigaction(number, nullptr, &now) == 0 && now.sa_handler != SIG_IGN) sigaddset(&signals, number);
+    }
     return signals;
 }
 
@@ -413,21 +578,27 @@ DWORD ControlEventOf(int number) {
     return number == SIGHUP ? CTRL_CLOSE_EVENT : CTRL_SHUTDOWN_EVENT;
 }
 
+// The process ends by the signal, so that its parent sees why.
+[[noreturn]] void EndBySignal(int number) {
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, number);
+    signal(number, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(number);
+    _exit(128 + number);  // only should the default action not end it
+}
+
 // A handler that returns FALSE leaves the event to the default action, which
-// ends the process: here the signal's own, so that the parent sees the
-// process end by that signal.
+// ends the process: here the signal's own. So does a handler that ends the
+// process as Windows' default handler does, with STATUS_CONTROL_C_EXIT.
 void* AwaitControlSignals(void*) {
-    sigset_t signals = ControlSignals();
     for (;;) {
         int number = 0;
-        if (sigwait(&signals, &number) != 0 || ControlHandler(ControlEventOf(number))) continue;
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, number);
-        signal(number, SIG_DFL);
-        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-        raise(number);
-        _exit(128 + number);  // only should the default action not end it
+        if (sigwait(&TakenSignals, &number) != 0) continue;
+        HandledSignal = number;
+        if (!ControlHandler(ControlEventOf(number))) EndBySignal(number);
+        HandledSignal = 0;
     }
 }
 
@@ -461,6 +632,7 @@ DWORD WINAPI GetLastError() { return LastError; }
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED) {
     const char* bytes = static_cast<const char*>(lpBuffer);
+    if (!IsConsoleOutput(hFile) && Faulted("WriteFile")) return NothingMoved(lpNumberOfBytesWritten);
     return TransferAll(hFile, nNumberOfBytesToWrite, lpNumberOfBytesWritten, false,
                        [bytes](int fd, DWORD at, DWORD left) { return write(fd, bytes + at, left); });
 }
@@ -468,13 +640,15 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED) {
     char* bytes = static_cast<char*>(lpBuffer);
+    if (Faulted("ReadFile")) return NothingMoved(lpNumberOfBytesRead);
     return TransferAll(hFile, nNumberOfBytesToRead, lpNumberOfBytesRead, true,
                        [bytes](int fd, DWORD at, DWORD left) { return read(fd, bytes + at, left); });
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData) {
+    if (Faulted("FindFirstFileA")) return INVALID_HANDLE_VALUE;
     Search* search = StartSearch(lpFileName);
-    if (search == nullptr) return INVALID_HANDLE_VALUE;
+    if (search == nullptr) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     HANDLE handle = NewHandle(HandleKind::Search, -1, search);
     if (handle == nullptr) {
         FreeSearch(search);
@@ -485,8 +659,10 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData
 }
 
 BOOL WINAPI FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData) {
+    if (Faulted("FindNextFileA")) return 0;
     HandleSlot* slot = SlotOf(hFindFile, HandleKind::Search);
-    return slot != nullptr && YieldNext(slot->search, lpFindFileData);
+    if (slot == nullptr) return 0;
+    return YieldNext(slot->search, lpFindFileData) ? 1 : Fail(ERROR_NO_MORE_FILES, BOOL{0});
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {
@@ -497,12 +673,13 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
     return 1;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                          DWORD dwCreationDisposition, DWORD, HANDLE) {
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+    if (Faulted("CreateFileA", lpFileName)) return INVALID_HANDLE_VALUE;
     char* path = CopyAsPosixPath(lpFileName);
     if (path == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_HANDLE_VALUE);
-    Opening opening = OpeningOf(dwDesiredAccess, dwCreationDisposition);
-    int fd = open(path, opening.flags, 0666);
+    Opening opening = OpeningOf(dwDesiredAccess, dwShareMode, dwCreationDisposition, dwFlagsAndAttributes);
+    int fd = OpenFollowingSafeLinks(path, opening.flags);
     free(path);
     if (fd < 0) return Fail(ErrorOf(errno), INVALID_HANDLE_VALUE);
     DWORD refusal = RefusalOf(fd, opening);
@@ -515,6 +692,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
 }
 
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    if (Faulted("MoveFileExA", lpNewFileName)) return 0;
     char* from = CopyAsPosixPath(lpExistingFileName);
     char* to = CopyAsPosixPath(lpNewFileName);
     int result = -1;
@@ -529,6 +707,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    if (Faulted("DeleteFileA", lpFileName)) return 0;
     char* path = CopyAsPosixPath(lpFileName);
     if (path == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, BOOL{0});
     int result = unlink(path);
@@ -545,6 +724,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCSTR lpBackupFileName, DWORD,
                          LPVOID, LPVOID) {
     if (lpBackupFileName != nullptr) return Fail(ERROR_INVALID_PARAMETER, BOOL{0});
+    if (Faulted("ReplaceFileA", lpReplacedFileName)) return 0;
     char* replaced = CopyAsPosixPath(lpReplacedFileName);
     char* replacement = CopyAsPosixPath(lpReplacementFileName);
     BOOL done = replaced != nullptr && replacement != nullptr ? ReplacePosixFile(replaced, replacement)
@@ -554,14 +734,18 @@ BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName
     return done;
 }
 
+// The attributes of the name itself, as Windows gives them: a link is a
+// reparse point, whatever it leads to.
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    if (Faulted("GetFileAttributesA", lpFileName)) return INVALID_FILE_ATTRIBUTES;
     char* path = CopyAsPosixPath(lpFileName);
     if (path == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, INVALID_FILE_ATTRIBUTES);
     struct stat info;
-    int result = stat(path, &info);
+    int result = lstat(path, &info);
     int error = errno;
     free(path);
     if (result != 0) return Fail(ErrorOf(error), INVALID_FILE_ATTRIBUTES);
+    if (S_ISLNK(info.st_mode)) return FILE_ATTRIBUTE_REPARSE_POINT;
     DWORD attributes =
         (S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0) | (IsReadOnly(info) ? FILE_ATTRIBUTE_READONLY : 0);
     return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
@@ -572,6 +756,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
 // leads to another file is no answer: a deleted file's, which the kernel
 // shows with " (deleted)" after it, may well be another file's.
 DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath, DWORD) {
+    if (Faulted("GetFinalPathNameByHandleA")) return 0;
     HandleSlot* file = SlotOf(hFile, HandleKind::File);
     if (file == nullptr) return 0;
     char link[32];
@@ -591,6 +776,7 @@ DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD c
 }
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    if (Faulted("GetFileSize")) return INVALID_FILE_SIZE;
     struct stat info;
     HandleSlot* file = SlotOf(hFile, HandleKind::File);
     if (file == nullptr || fstat(file->fd, &info) != 0) {
@@ -602,13 +788,47 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     return static_cast<DWORD>(size);
 }
 
-// Closes files only: a search ends with FindClose, as on Windows.
+// Closes files only: a search ends with FindClose, as on Windows. As
+// close(2), a failed close has closed the descriptor all the same.
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     HandleSlot* file = SlotOf(hObject, HandleKind::File);
     if (file == nullptr) return 0;
     int fd = file->fd;
     *file = HandleSlot{HandleKind::Free, -1, nullptr};
-    return close(fd) == 0;
+    bool closed = close(fd) == 0;
+    if (Faulted("CloseHandle")) return 0;
+    return closed ? 1 : FailFromErrno();
+}
+
+BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                             DWORD dwMoveMethod) {
+    if (Faulted("SetFilePointerEx")) return 0;
+    HandleSlot* file = SlotOf(hFile, HandleKind::File);
+    if (file == nullptr) return 0;
+    if (dwMoveMethod > FILE_END) return Fail(ERROR_INVALID_PARAMETER, BOOL{0});
+    constexpr int Whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    off_t at = lseek(file->fd, liDistanceToMove.QuadPart, Whence[dwMoveMethod]);
+    if (at < 0) return FailFromErrno();
+    if (lpNewFilePointer != nullptr) lpNewFilePointer->QuadPart = at;
+    return 1;
+}
+
+// The file ends at the file pointer. A file made longer gets its blocks
+// there and then, as on Windows, so that a later write into them cannot
+// find the disk full; where they cannot all be had, the file keeps its old
+// length and bytes.
+BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+    if (Faulted("SetEndOfFile")) return 0;
+    HandleSlot* file = SlotOf(hFile, HandleKind::File);
+    if (file == nullptr) return 0;
+    struct stat info;
+    off_t at = lseek(file->fd, 0, SEEK_CUR);
+    if (at < 0 || fstat(file->fd, &info) != 0) return FailFromErrno();
+    if (at <= info.st_size) return ftruncate(file->fd, at) == 0 ? 1 : FailFromErrno();
+    int error = posix_fallocate(file->fd, info.st_size, at - info.st_size);
+    if (error == 0) return 1;
+    static_cast<void>(ftruncate(file->fd, info.st_size));  // gives back what was had
+    return Fail(ErrorOf(error), BOOL{0});
 }
 
 HANDLE WINAPI GetProcessHeap() {
@@ -617,6 +837,7 @@ HANDLE WINAPI GetProcessHeap() {
 }
 
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD dwFlags, SIZE_T dwBytes) {
+    if (Faulted("HeapAlloc")) return nullptr;
     if (dwBytes == 0) dwBytes = 1;
     if (dwBytes > ~static_cast<size_t>(0) - 2 * HugePage) return nullptr;
     if (dwBytes >= LargeBlock && !Sanitized) {
@@ -638,7 +859,12 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID lpMem) {
     return 1;
 }
 
-void WINAPI ExitProcess(UINT uExitCode) { exit(static_cast<int>(uExitCode)); }
+// Windows' own handler of Ctrl+C ends the process with STATUS_CONTROL_C_EXIT;
+// a handler of a signal that does the same ends it by that signal here.
+void WINAPI ExitProcess(UINT uExitCode) {
+    if (uExitCode == STATUS_CONTROL_C_EXIT && HandledSignal != 0) EndBySignal(HandledSignal);
+    exit(static_cast<int>(uExitCode));
+}
 
 int WINAPI lstrlenA(LPCSTR lpString) { return lpString == nullptr ? 0 : static_cast<int>(strlen(lpString)); }
 
@@ -646,12 +872,13 @@ int WINAPI lstrlenA(LPCSTR lpString) { return lpString == nullptr ? 0 : static_c
 // this offers.
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
     if (HandlerRoutine == nullptr || !Add || ControlHandler != nullptr) return Fail(ERROR_INVALID_PARAMETER, BOOL{0});
-    sigset_t signals = ControlSignals();
+    TakenSignals = SignalsNotIgnored();
+    ControlHandler = HandlerRoutine;
+    if (sigisemptyset(&TakenSignals)) return 1;  // every event is ignored: nothing to wait for
     sigset_t before;
     pthread_attr_t attributes;
     pthread_t thread;
-    ControlHandler = HandlerRoutine;
-    bool started = pthread_sigmask(SIG_BLOCK, &signals, &before) == 0 && pthread_attr_init(&attributes) == 0;
+    bool started = pthread_sigmask(SIG_BLOCK, &TakenSignals, &before) == 0 && pthread_attr_init(&attributes) == 0;
     if (started) {
         pthread_attr_setstacksize(&attributes, ControlThreadStack);
         pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
@@ -665,6 +892,7 @@ BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
+    if (HandledSignal != 0) __atomic_store_n(&HandlerWaits, true, __ATOMIC_SEQ_CST);
     timespec left{static_cast<time_t>(dwMilliseconds / 1000), static_cast<long>(dwMilliseconds % 1000) * 1000000};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }

@@ -262,10 +262,12 @@ def hostile_cases():
                    "", lines("Ok PROTO :DWORD"))
     yield converts("names after one with a control byte read whole", ["_Bad\r\n@4", "_Good@8", "_Last@4"], "",
                    lines("Good PROTO :DWORD,:DWORD", "Last PROTO :DWORD"))
-    # Far more text than a file may hold: the write fails part way.
+    # Far more text than a file may hold, written in place: the room for it is
+    # had first, or nothing is written (the fault walk fails every other write).
     big = archive([f"_Function{i:05d}@8" for i in range(3000)])
-    yield Case("write fails part way", ["x.lib"], processing("x.lib") + b"cannot write output file x.inc\r\n", 1,
-               {"x.lib": big, "x.inc": old_inc}, {"x.inc": old_inc}, linux_only=True, file_size_limit=4096)
+    yield Case("full disk while writing in place", ["x.lib"], processing("x.lib") + b"cannot write output file x.inc\r\n",
+               1, {"x.lib": big, "x.inc": old_inc}, {"x.inc": old_inc}, modes={".": 0o555, "x.inc": 0o666},
+               unprivileged=True, linux_only=True, file_size_limit=4096)
     yield Case("named pipe as the library", ["x.lib"], processing("x.lib") + b"cannot read source file", 1,
                {"x.lib": FIFO}, linux_only=True)
     yield Case("named pipe matched by a pattern", ["*.lib"], processing("a.lib", "b.lib") + b"cannot read source file",
@@ -296,13 +298,34 @@ def include_file_cases():
                {"x.lib": good, "x.inc": old_inc}, {"x.inc": good_inc}, modes={"x.inc": 0o664},
                owners={"x.inc": (1, 1)}, expect_modes={"x.inc": 0o664}, expect_owners={"x.inc": (1, 1)},
                linux_only=True)
-    yield Case("link in the include's place written through", ["x.lib"], processing("x.lib"), 0,
-               {"work/x.lib": good, "work/x.inc": Link("../real/y.inc"), "real/y.inc": old_inc},
-               {"work/x.inc": Link("../real/y.inc"), "real/y.inc": good_inc}, cwd="work")
-    # Where the folder takes no new file but the include may be written.
-    yield Case("include written in place in a read-only folder", ["x.lib"], processing("x.lib"), 0,
-               {"x.lib": good, "x.inc": old_inc}, {"x.inc": good_inc}, modes={".": 0o555, "x.inc": 0o666},
-               unprivileged=True, linux_only=True)
+    # Written through to the file: next to it where its path can be spelled,
+    # in place through the link where Windows cannot spell it.
+    for folder in ("real", "dir\u0436"):
+        yield Case(f"link in the include's place written through to {folder}", ["x.lib"], processing("x.lib"), 0,
+                   {"work/x.lib": good, "work/x.inc": Link(f"../{folder}/y.inc"), f"{folder}/y.inc": old_inc},
+                   {"work/x.inc": Link(f"../{folder}/y.inc"), f"{folder}/y.inc": good_inc}, cwd="work")
+    # Links refused, all left as they were: to no regular file, and one that
+    # another user planted in a sticky world-writable folder (the kernel's rule).
+    refused = b"".join(processing(f"{n}.lib") + b"cannot write output file %s.inc\r\n" % n.encode() for n in "abc")
+    links = {"a.inc": Link("real/a"), "b.inc": Link("real/b"), "c.inc": Link("/dev/null")}
+    yield Case("links to a folder, a pipe and a device refused", ["*.lib"], refused, 1,
+               {**{f"{n}.lib": good for n in "abc"}, **links, "real/a": DIRECTORY, "real/b": FIFO}, links,
+               linux_only=True)
+    yield Case("link another user planted in a sticky folder refused", ["x.lib"],
+               processing("x.lib") + b"cannot write output file x.inc\r\n", 1,
+               {"x.lib": good, "x.inc": Link("real/y.inc"), "real/y.inc": old_inc},
+               {"x.inc": Link("real/y.inc"), "real/y.inc": old_inc}, modes={".": 0o1777}, owners={"x.inc": (1, 1)},
+               linux_only=True)
+    # Folders whose path no ANSI call of Windows takes whole, or spells: the
+    # include is named from the current folder. The temporary folder's own
+    # path takes 24 bytes.
+    deep = "/".join(["d" * 254] * 15 + ["d" * 239])
+    for name, folder in (("of 245 characters", "d" * 218), ("of 4,089 bytes", deep), ("named dir\u0436", "dir\u0436")):
+        yield Case(f"include in a folder {name} replaced", ["x.lib"], processing("x.lib"), 0,
+                   {f"{folder}/x.lib": good, f"{folder}/x.inc": old_inc}, {f"{folder}/x.inc": good_inc}, cwd=folder,
+                   linux_only=folder is deep)
+    # Where the folder takes no new file but the include may be written (a
+    # read-only folder: the fault walk's second batch).
     yield Case("another user's include written in place in a sticky folder", ["x.lib"], processing("x.lib"), 0,
                {"x.lib": good, "x.inc": old_inc}, {"x.inc": good_inc}, modes={".": 0o1777, "x.inc": 0o666},
                owners={"x.inc": (1, 1)}, expect_owners={"x.inc": (1, 1)}, unprivileged=True, linux_only=True)

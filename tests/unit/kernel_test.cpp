@@ -21,6 +21,7 @@
 
 #include "include_file.h"
 #include "linux/kernel_internal.h"
+#include "settings.h"
 #include "win32.h"
 
 namespace fs = std::filesystem;
@@ -55,6 +56,7 @@ std::vector<std::string> Search(const std::string& pattern) {
     if (search == INVALID_HANDLE_VALUE) return names;
     do names.push_back(found.cFileName);
     while (FindNextFileA(search, &found));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
     EXPECT_TRUE(FindClose(search));
     return names;
 }
@@ -63,36 +65,8 @@ using V = std::vector<std::string>;
 
 }  // namespace
 
-TEST(FindFirstFileA, MatchesStarAndQuestionMarkCaseSensitively) {
-    struct Case {
-        const char* pattern;
-        const char* name;  // the one file in a folder of its own
-        bool matches;
-    } cases[] = {
-        {"*.lib", "user32.lib", true},
-        {"*.lib", "user32.LIB", false},
-        {"*", ".", true},
-        {"*", "..", true},
-        {"*.lib", ".lib", true},
-        {"?ser32.lib", "user32.lib", true},
-        {"?ser32.lib", "ser32.lib", false},
-        {"*a*b", "xaxxb", true},
-        {"*a*b", "xaxxbc", false},
-        {"a", "a", true},
-        {"", "a", false},
-        {"**", "abc", true},
-        {"x.lib*", "x.lib", true},
-        {"k*32.*", "kernel32.lib", true},
-    };
-    for (const Case& c : cases) {
-        TempDir dir;
-        if (std::string(c.name) != "." && std::string(c.name) != "..") dir.Touch(c.name);
-        V found = Search(dir.path.string() + "/" + c.pattern);
-        bool listed = std::find(found.begin(), found.end(), c.name) != found.end();
-        EXPECT_EQ(listed, c.matches) << c.pattern << " " << c.name;
-    }
-}
-
+// The wildcard rule itself is held to a reference matcher by the fuzz target
+// fuzz_command_line, whose seeds hold the cases that once stood here.
 TEST(FindFirstFileA, YieldsMatchingNamesInByteOrder) {
     TempDir dir;
     for (const char* name : {"b.lib", "a.lib", "B.lib", "c.txt", ".hidden.lib"}) dir.Touch(name);
@@ -104,12 +78,6 @@ TEST(FindFirstFileA, YieldsMatchingNamesInByteOrder) {
     EXPECT_EQ(Search(base + "/none*"), V{});
     EXPECT_EQ(Search(base + "/missing/*.lib"), V{});
     EXPECT_EQ(Search(""), V{});
-}
-
-TEST(FindFirstFileA, ListsNoNameThatHoldsABackslash) {
-    TempDir dir;
-    for (const char* name : {"a.lib", "..\\b.lib", "c\\.lib"}) dir.Touch(name);
-    EXPECT_EQ(Search(dir.path.string() + "\\*.lib"), V{"a.lib"});
 }
 
 TEST(CreateFileA, ReadsRegularFilesOnlyAndNeverWaits) {
@@ -137,39 +105,6 @@ TEST(CreateFileA, ReadsRegularFilesOnlyAndNeverWaits) {
     EXPECT_EQ(read, 5u);
     EXPECT_EQ(std::string(bytes), "12345");
     EXPECT_TRUE(CloseHandle(file));
-}
-
-TEST(CreateFileA, CreateAlwaysReplacesAndWriteFileWritesEveryByte) {
-    TempDir dir;
-    dir.Touch("out.inc", std::string(100, 'o'));
-    std::string path = (dir.path / "out.inc").string();
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    std::string text(1 << 20, 'x');
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
-    EXPECT_EQ(written, text.size());
-    EXPECT_TRUE(CloseHandle(file));
-    EXPECT_EQ(fs::file_size(path), text.size());
-}
-
-TEST(CreateFileA, CreateNewTakesOnlyAFreeNameAndMoveFileExAReplaces) {
-    TempDir dir;
-    dir.Touch("old.inc", "old");
-    std::string taken = (dir.path / "old.inc").string(), fresh = (dir.path / "new.tmp").string();
-    EXPECT_EQ(CreateFileA(taken.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
-              INVALID_HANDLE_VALUE);
-    HANDLE file = CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(file, "new", 3, &written, nullptr));
-    EXPECT_TRUE(CloseHandle(file));
-    EXPECT_FALSE(MoveFileExA(fresh.c_str(), taken.c_str(), 0));
-    EXPECT_TRUE(MoveFileExA(fresh.c_str(), taken.c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_FALSE(fs::exists(fresh));
-    EXPECT_EQ(fs::file_size(taken), 3u);
-    EXPECT_TRUE(DeleteFileA(taken.c_str()));
-    EXPECT_FALSE(DeleteFileA(taken.c_str()));
 }
 
 // Each call given a handle of another kind, a closed one or a made-up value
@@ -326,10 +261,12 @@ TEST(HeapAlloc, ZeroFillsWhenAsked) {
 }
 
 // What the include writer tells apart by the error code: a name taken, a
-// file missing, a refusal (a folder, a read-only file, even for root).
+// file missing, a refusal (a folder, a read-only file, even for root), a
+// file that a writer sharing no writing holds, as on Windows.
 TEST(GetLastError, TellsTheRefusalsApart) {
     TempDir dir;
-    dir.Touch("taken");
+    dir.Touch("taken", "held");
+    HANDLE holder = Open(dir.path / "taken", GENERIC_WRITE, OPEN_EXISTING);
     dir.Touch("read-only", "keep");
     chmod((dir.path / "read-only").c_str(), 0444);
     fs::create_directory(dir.path / "folder");
@@ -340,6 +277,7 @@ TEST(GetLastError, TellsTheRefusalsApart) {
         DWORD error;
     } cases[] = {
         {"taken", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_EXISTS},
+        {"taken", GENERIC_WRITE, TRUNCATE_EXISTING, ERROR_SHARING_VIOLATION},
         {"missing", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
         {"missing", GENERIC_WRITE, TRUNCATE_EXISTING, ERROR_FILE_NOT_FOUND},
         {"missing/x", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_NOT_FOUND},
@@ -355,6 +293,10 @@ TEST(GetLastError, TellsTheRefusalsApart) {
         EXPECT_EQ(GetLastError(), c.error) << c.name << " " << c.disposition;
     }
     EXPECT_EQ(Content(dir.path / "read-only"), "keep");
+    EXPECT_EQ(Content(dir.path / "taken"), "held");
+    EXPECT_TRUE(CloseHandle(holder));
+    EXPECT_FALSE(MoveFileExA((dir.path / "read-only").c_str(), (dir.path / "taken").c_str(), 0));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
     EXPECT_FALSE(DeleteFileA((dir.path / "missing").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(MoveFileExA((dir.path / "missing").c_str(), (dir.path / "taken").c_str(), MOVEFILE_REPLACE_EXISTING));
@@ -386,4 +328,18 @@ TEST(GetFinalPathNameByHandleA, FollowsLinksAndAsksForRoom) {
     dir.Touch("real/z.inc (deleted)");
     EXPECT_EQ(GetFinalPathNameByHandleA(file, room.data(), static_cast<DWORD>(room.size()), 0), 0u);
     EXPECT_TRUE(CloseHandle(file));
+}
+
+// An empty argument takes one byte of /proc/self/cmdline and three of the
+// line (a space and two quotes); a thousand of them come back, each empty.
+TEST(GetCommandLineA, GivesBackEveryEmptyArgument) {
+    if (getenv("CARVEX_EMPTY_ARGUMENTS_CHILD") != nullptr) {
+        ArgumentTable table;
+        int count = ParseCommandLineText(GetCommandLineA(), table);
+        _exit(count == 1002 && std::all_of(table.Slots + 2, table.Slots + count, [](char* t) { return *t == 0; }) ? 0 : 1);
+    }
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::string command = "CARVEX_EMPTY_ARGUMENTS_CHILD=1 '" + self + "' --gtest_filter=GetCommandLineA.*";
+    for (int i = 0; i < 1000; ++i) command += " ''";
+    EXPECT_EQ(std::system(command.c_str()), 0);
 }
