@@ -209,6 +209,9 @@ ExitStatus RunBatch(const char* pattern, const ConversionSettings& settings) {
     do {
         if (!ConvertEntry(batch, found.cFileName)) status = ExitStatus::Failed;
     } while (FindNextFileA(search, &found));
+    // The listing failed before its end: the libraries it did not give were
+    // not converted, which the run must not pass off as done.
+    if (GetLastError() != ERROR_NO_MORE_FILES) FailRun("cannot read source file");
     FindClose(search);
     ReleaseText(batch.PathBuffer);
     ReleaseText(batch.EntryName);
