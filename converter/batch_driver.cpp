@@ -107,10 +107,15 @@ ReadOutcome ReadFirstMember(HANDLE file, LoadedLibrary& library, LibraryCheck& c
     BYTE head[FirstRead];
     DWORD read = 0;
     if (!ReadFile(file, head, FirstRead, &read, nullptr)) return ReadOutcome::Unreadable;
-    ULONGLONG size = read;
-    if (read == FirstRead && !FileSize(file, size)) return ReadOutcome::Unreadable;
+    // A short first read ends at the end of the file; after a full one the
+    // file's size is asked only where the member reaches past what was read.
+    ULONGLONG size = read < FirstRead ? read : ~0ull;
     ULONGLONG memberEnd = 0;
     check = CheckArchiveHead(LibraryImage{head, read}, size, memberEnd);
+    if (check == LibraryCheck::Accepted && memberEnd > read) {
+        if (!FileSize(file, size)) return ReadOutcome::Unreadable;
+        check = CheckArchiveHead(LibraryImage{head, read}, size, memberEnd);
+    }
     if (check != LibraryCheck::Accepted) return ReadOutcome::Refused;
     // Where SIZE_T has 32 bits, the member or the padding could pass its range.
     if (memberEnd > ~static_cast<SIZE_T>(0) - LibraryImagePadding - ImageAlignment) return ReadOutcome::TooLarge;

@@ -785,6 +785,9 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     }
     ULONGLONG size = static_cast<ULONGLONG>(info.st_size);
     if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    // As on Windows, a size whose low word reads as INVALID_FILE_SIZE says
+    // so through the error code, which tells it from a failure.
+    if (static_cast<DWORD>(size) == INVALID_FILE_SIZE) LastError = 0;
     return static_cast<DWORD>(size);
 }
 
