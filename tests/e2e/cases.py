@@ -1,6 +1,8 @@
 """The end-to-end cases of carvex: files laid out in an empty directory, the
 arguments, and the exact standard output, exit status and files expected."""
 
+import os
+import resource
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -77,7 +79,8 @@ class Case:
     cwd: str = "."
     linux_only: bool = False  # needs what a Windows file system cannot hold or do
     wine_only: bool = False  # shows what only a Windows program does
-    file_size_limit: int = 0  # bytes any file of the run may reach; 0: none
+    rlimits: dict = field(default_factory=dict)  # resource.RLIMIT_* -> the limit the run gets
+    umask: int = None  # the run's umask, where it matters
     time_limit: float = 0  # seconds the run may take (a Windows program's start not counted); 0: no limit of its own
     memory_limit: int = 0  # bytes the run may hold at its peak; 0: none
     modes: dict = field(default_factory=dict)  # file (or "." for the folder) -> mode set before the run
@@ -267,7 +270,7 @@ def hostile_cases():
     big = archive([f"_Function{i:05d}@8" for i in range(3000)])
     yield Case("full disk while writing in place", ["x.lib"], processing("x.lib") + b"cannot write output file x.inc\r\n",
                1, {"x.lib": big, "x.inc": old_inc}, {"x.inc": old_inc}, modes={".": 0o555, "x.inc": 0o666},
-               unprivileged=True, linux_only=True, file_size_limit=4096)
+               unprivileged=True, linux_only=True, rlimits={resource.RLIMIT_FSIZE: 4096})
     yield Case("named pipe as the library", ["x.lib"], processing("x.lib") + b"cannot read source file", 1,
                {"x.lib": FIFO}, linux_only=True)
     yield Case("named pipe matched by a pattern", ["*.lib"], processing("a.lib", "b.lib") + b"cannot read source file",
@@ -299,11 +302,20 @@ def include_file_cases():
                owners={"x.inc": (1, 1)}, expect_modes={"x.inc": 0o664}, expect_owners={"x.inc": (1, 1)},
                linux_only=True)
     # Written through to the file: next to it where its path can be spelled,
-    # in place through the link where Windows cannot spell it.
-    for folder in ("real", "dir\u0436"):
-        yield Case(f"link in the include's place written through to {folder}", ["x.lib"], processing("x.lib"), 0,
-                   {"work/x.lib": good, "work/x.inc": Link(f"../{folder}/y.inc"), f"{folder}/y.inc": old_inc},
-                   {"work/x.inc": Link(f"../{folder}/y.inc"), f"{folder}/y.inc": good_inc}, cwd="work")
+    # in place through the link where Windows cannot spell it; a path past
+    # 512 bytes and a file on another file system alike.
+    for folder in ("real", "dir\u0436", "/".join(["t" * 200] * 3), f"/dev/shm/carvex-e2e-{os.getpid()}"):
+        target = f"{folder}/y.inc" if folder.startswith("/") else f"../{folder}/y.inc"
+        yield Case(f"link in the include's place written through to {folder[:40]}", ["x.lib"], processing("x.lib"),
+                   0, {"work/x.lib": good, "work/x.inc": Link(target), f"{folder}/y.inc": old_inc},
+                   {"work/x.inc": Link(target), f"{folder}/y.inc": good_inc}, cwd="work", linux_only=len(folder) > 10)
+    yield Case("new include's mode from the umask", ["x.lib"], processing("x.lib"), 0, {"x.lib": good},
+               {"x.inc": good_inc}, umask=0o027, expect_modes={"x.inc": 0o640}, linux_only=True)
+    # Every handle is let go library by library.
+    yield Case("60 includes replaced with 40 open files allowed", ["*.lib"],
+               processing(*(f"l{i:02d}.lib" for i in range(60))), 0,
+               {**{f"l{i:02d}.lib": good for i in range(60)}, **{f"l{i:02d}.inc": old_inc for i in range(60)}},
+               {f"l{i:02d}.inc": good_inc for i in range(60)}, linux_only=True, rlimits={resource.RLIMIT_NOFILE: 40})
     # Links refused, all left as they were: to no regular file, and one that
     # another user planted in a sticky world-writable folder (the kernel's rule).
     refused = b"".join(processing(f"{n}.lib") + b"cannot write output file %s.inc\r\n" % n.encode() for n in "abc")

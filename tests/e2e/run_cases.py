@@ -147,18 +147,20 @@ def stray_files(workdir: pathlib.Path, case):
 
 
 def limits(case):
-    """What the child process gets before it starts: a cap on the size of
-    every file it writes, as a full disk would stop it; as root, nobody's
+    """What the child process gets before it starts: limits (on the size of
+    every file it writes, as a full disk would stop it), a umask; as root, nobody's
     rights where the case needs a user whom the folder's modes bind. None
     where there is nothing to apply: the Wine tests run cases from threads,
     where a function run before the child starts is unsafe."""
     unprivileged = case.unprivileged and os.geteuid() == 0
-    if not case.file_size_limit and not unprivileged:
+    if not case.rlimits and case.umask is None and not unprivileged:
         return None
 
     def apply():
-        if case.file_size_limit:
-            resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_size_limit, case.file_size_limit))
+        for limit, value in case.rlimits.items():
+            resource.setrlimit(limit, (value, value))
+        if case.umask is not None:
+            os.umask(case.umask)
         if unprivileged:
             os.setgroups([])
             os.setgid(NOBODY)
@@ -197,6 +199,8 @@ def run_case(case, program: str, launcher, libraries, update: bool):
             return problems
         finally:
             make_removable(workdir)
+            for name in filter(os.path.isabs, case.files):  # laid out elsewhere, such as on another file system
+                shutil.rmtree(pathlib.Path(name).parent, ignore_errors=True)
 
 
 # Runs that write the same include file at once: each run's text lands whole

@@ -295,6 +295,9 @@ TEST(GetLastError, TellsTheRefusalsApart) {
     EXPECT_EQ(Content(dir.path / "read-only"), "keep");
     EXPECT_EQ(Content(dir.path / "taken"), "held");
     EXPECT_TRUE(CloseHandle(holder));
+    EXPECT_FALSE(ReplaceFileA((dir.path / "read-only").c_str(), (dir.path / "taken").c_str(), nullptr, 0, 0, 0));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Content(dir.path / "read-only"), "keep");
     EXPECT_FALSE(MoveFileExA((dir.path / "read-only").c_str(), (dir.path / "taken").c_str(), 0));
     EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
     EXPECT_FALSE(DeleteFileA((dir.path / "missing").c_str()));
