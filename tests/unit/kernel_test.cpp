@@ -339,7 +339,8 @@ TEST(GetCommandLineA, GivesBackEveryEmptyArgument) {
     if (getenv("CARVEX_EMPTY_ARGUMENTS_CHILD") != nullptr) {
         ArgumentTable table;
         int count = ParseCommandLineText(GetCommandLineA(), table);
-        _exit(count == 1002 && std::all_of(table.Slots + 2, table.Slots + count, [](char* t) { return *t == 0; }) ? 0 : 1);
+        _exit(count == 1002 && std::all_of(table.Slots + 2, table.Slots + count, [](char* t) { return *t == 0; }) ? 0
+                                                                                                                  : 1);
     }
     std::string self = fs::read_symlink("/proc/self/exe").string();
     std::string command = "CARVEX_EMPTY_ARGUMENTS_CHILD=1 '" + self + "' --gtest_filter=GetCommandLineA.*";

@@ -20,8 +20,9 @@ SIZE_T FormatText(char* destination, const char* templateText, Strings... argume
 
 TEST(FormatText, FillsPlaceholdersInOrderAndReturnsTheLength) {
     char out[128];
+    std::memset(out, '#', sizeof out);
     EXPECT_EQ(FormatText(out, "% equ <%A>\r\n\r\n", "LoadIcon", "LoadIcon"), 28u);
-    EXPECT_STREQ(out, "LoadIcon equ <LoadIconA>\r\n\r\n");
+    EXPECT_EQ(std::string(out, 30), std::string("LoadIcon equ <LoadIconA>\r\n\r\n\0#", 30)) << "nothing past the NUL";
     EXPECT_EQ(FormatText(out, "%", ""), 0u);
     EXPECT_STREQ(out, "");
     EXPECT_EQ(FormatText(out, "no placeholder", "unused"), 14u);
@@ -36,15 +37,10 @@ TEST(FormatText, FillsPlaceholdersInOrderAndReturnsTheLength) {
     const TextSpan one[] = {SpanOf("abc")};
     EXPECT_EQ(FormattedLength(SpanOf("%-%%"), one, 1), 4u);
     EXPECT_EQ(FormatTextList(out, SpanOf("%-%%"), one, 1), 4u);
-}
-
-TEST(FormatText, PiecesAppendAtTheReturnedLength) {
-    char out[64];
+    // Pieces append at the returned length.
     SIZE_T end = FormatText(out, "% PROTO %", "Foo", ":DWORD\r\n");
     end += FormatText(out + end, "% equ <%A>\r\n\r\n", "Fo", "Fo");
     EXPECT_EQ(std::string(out, end), "Foo PROTO :DWORD\r\nFo equ <FoA>\r\n\r\n");
-    const TextSpan args[] = {SpanOf("Foo"), SpanOf(":DWORD\r\n")};
-    EXPECT_EQ(FormattedLength(SpanOf("% PROTO %"), args, 2), 18u);
 }
 
 TEST(CopyDirectoryPart, EndsAfterTheLastSeparator) {

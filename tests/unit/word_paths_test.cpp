@@ -118,41 +118,6 @@ TEST(WordPaths, BytesEqualReadsOnlyItsBytes) {
     }
 }
 
-TEST(WordPaths, FormatTextWritesNothingPastItsNul) {
-    PageEnd page;
-    std::vector<std::string> pieces = {"",
-                                       "x",
-                                       "1234567",
-                                       "12345678",
-                                       "123456789",
-                                       "a%b",
-                                       "%",
-                                       "%%",
-                                       "0123456789abcdef%0123456789abcdef",
-                                       "% PROTO %",
-                                       "\x80\xff%\x01"};
-    for (const std::string& templ : pieces) {
-        for (const std::string& arg : pieces) {
-            std::string expected;
-            int used = 0;
-            for (char c : templ) {
-                if (c != '%')
-                    expected += c;
-                else if (used++ < 2)
-                    expected += arg;
-            }
-            char out[256];
-            std::memset(out, '#', sizeof out);
-            const TextSpan args[] = {SpanOf(page.Place(arg, 1)), SpanOf(page.Place(arg, 1))};
-            SIZE_T n = FormatTextList(out, SpanOf(page.Place(templ, 0)), args, 2);
-            ASSERT_EQ(n, expected.size()) << templ << " / " << arg;
-            ASSERT_EQ(std::string(out, n), expected);
-            ASSERT_EQ(out[n], '\0');
-            for (size_t i = n + 1; i < sizeof out; ++i) ASSERT_EQ(out[i], '#') << "byte " << i << " written";
-        }
-    }
-}
-
 TEST(WordPaths, CopyBytesCopiesExactlyTheCount) {
     const char source[] = "0123456789abcdefghijklmnopqrstuvwxyz!";
     for (SIZE_T count = 0; count < sizeof source; ++count) {
