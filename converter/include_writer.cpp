@@ -140,7 +140,9 @@ bool GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& se
                          TextBuffer& piece) {
     SIZE_T i = next;
     SplitName split = i < symbols.Count ? SplitDecoration(NameOf(symbols.Names[i])) : SplitName{};
-    for (; i < symbols.Count && piece.Length < IncludePieceSize; ++i) {
+    // Room for the lines and the NUL after them.
+    const SIZE_T room = EntryRoom(symbols.LongestName) + 1;
+    for (; i < symbols.Count && piece.Capacity - piece.Length >= room; ++i) {
         if (i + PrefetchDistance < symbols.Count) __builtin_prefetch(symbols.Names[i + PrefetchDistance].Text);
         const SymbolName& entry = symbols.Names[i];
         if (i + 1 == symbols.Count) {  // the last entry is compared with nothing

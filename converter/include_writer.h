@@ -20,17 +20,16 @@ SplitName SplitDecoration(TextSpan entry);
 // the decoration is not usable.
 int ParamCountFromDecoration(TextSpan digits);
 
-// The include text is made a piece at a time: a piece is full once it holds
-// IncludePieceSize bytes, and its last entry may take up to
-// EntryRoom(longest name) bytes more.
+// The include text is made a piece at a time, in a buffer of at least
+// IncludePieceSize bytes and the room of one entry's lines, EntryRoom(the
+// longest name).
 constexpr SIZE_T IncludePieceSize = 0x10000;
 SIZE_T EntryRoom(SIZE_T longestName);
 
 // Appends to 'piece' the lines of the entries from index 'next' on that
-// pass the skip rules, in the shapes of the run's row, until the piece is
-// full or the list done; 'next' then indexes the first entry not yet
-// handled. True when every entry is done. The piece must have room for
-// IncludePieceSize + EntryRoom(symbols.LongestName) bytes: nothing here
-// allocates.
+// pass the skip rules, in the shapes of the run's row, for as long as the
+// piece has room for one more entry's lines, or until the list is done;
+// 'next' then indexes the first entry not yet handled. True when every
+// entry is done. Nothing here allocates.
 bool GenerateIncludeText(const SymbolList& symbols, const ConversionSettings& settings, SIZE_T& next,
                          TextBuffer& piece);
