@@ -62,6 +62,12 @@ class Link:
 
 
 @dataclass(frozen=True)
+class HardLink:
+    """A second name of the file 'target': it keeps the old text where the file is replaced, not written in place."""
+    target: str
+
+
+@dataclass(frozen=True)
 class Sparse:
     """A file of 'size' bytes that begins with 'head', the rest a hole that takes no disk."""
     head: bytes
@@ -306,9 +312,12 @@ def include_file_cases():
     # 512 bytes and a file on another file system alike.
     for folder in ("real", "dir\u0436", "/".join(["t" * 200] * 3), f"/dev/shm/carvex-e2e-{os.getpid()}"):
         target = f"{folder}/y.inc" if folder.startswith("/") else f"../{folder}/y.inc"
+        kept = {} if folder.startswith("dir") else {f"{folder}/keep": old_inc}
         yield Case(f"link in the include's place written through to {folder[:40]}", ["x.lib"], processing("x.lib"),
-                   0, {"work/x.lib": good, "work/x.inc": Link(target), f"{folder}/y.inc": old_inc},
-                   {"work/x.inc": Link(target), f"{folder}/y.inc": good_inc}, cwd="work", linux_only=len(folder) > 10)
+                   0, {"work/x.lib": good, "work/x.inc": Link(target), f"{folder}/y.inc": old_inc,
+                       **{name: HardLink(f"{folder}/y.inc") for name in kept}},
+                   {"work/x.inc": Link(target), f"{folder}/y.inc": good_inc, **kept}, cwd="work",
+                   linux_only=len(folder) > 10)
     yield Case("new include's mode from the umask", ["x.lib"], processing("x.lib"), 0, {"x.lib": good},
                {"x.inc": good_inc}, umask=0o002, expect_modes={"x.inc": 0o664}, linux_only=True)
     # Every handle is let go library by library.

@@ -84,6 +84,8 @@ def set_up(workdir: pathlib.Path, case, libraries: ImportLibraries):
             os.mkfifo(path)
         elif isinstance(content, case_table.Link):
             path.symlink_to(content.target)
+        elif isinstance(content, case_table.HardLink):
+            path.hardlink_to(workdir / content.target)
         elif isinstance(content, case_table.Sparse):
             path.write_bytes(content.head)
             os.truncate(path, content.size)
