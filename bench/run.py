@@ -231,7 +231,9 @@ def summarise(tasks, samples, peaks, sizes, exports):
                "exports": exports.get(t.group), "carvex_peak_kib": peaks[t.name]}
         for peer in ("floor", "cat", "nm", "baseline"):
             name = f"{t.group} {'llvm-nm' if peer == 'nm' else peer}"
-            if name not in samples or (peer == "baseline" and t.switch):
+            if peer == "baseline" and t.switch:
+                name += f" {t.switch}"  # measured with -fd only
+            if name not in samples:
                 continue
             pairs = ratios(mine, samples[name])
             row[f"{peer}_s"] = statistics.median(samples[name].values())

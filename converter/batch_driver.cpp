@@ -127,8 +127,11 @@ ReadOutcome ReadFirstMember(HANDLE file, LoadedLibrary& library, LibraryCheck& c
                                                                             : ReadOutcome::Unreadable;
 }
 
+// Other readers are let in: runs that convert one library with different
+// switches at once each read it. Writers are kept out.
 ReadOutcome ReadLibrary(const char* path, LoadedLibrary& library, LibraryCheck& check) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return ReadOutcome::Unreadable;
     ReadOutcome outcome = ReadFirstMember(file, library, check);
     CloseHandle(file);

@@ -217,11 +217,10 @@ def concurrent_writers(program: str, launcher, in_place: bool):
     with tempfile.TemporaryDirectory(prefix="carvex e2e ") as tmp:
         workdir, texts, problems = pathlib.Path(tmp), set(), []
         (work := workdir / "work").mkdir()
-        for index, (side, _) in enumerate(runs):  # a library each: Windows lets only one run read it at a time
-            (workdir / str(index)).mkdir()
-            (workdir / str(index) / "x.lib").write_bytes(case_table.archive(
-                [f"_{side}{i:05d}@8" for i in range(3000 if side == "a" else 300)]))  # lengths differ, so a mix shows
-        commands = [[*launcher, program, f"../{i}/x.lib", *filter(None, [switch])] for i, (_, switch) in enumerate(runs)]
+        for side, count in (("a", 3000), ("b", 300)):  # lengths differ, so a mix shows; runs read one library at once
+            (workdir / side).mkdir()
+            (workdir / side / "x.lib").write_bytes(case_table.archive([f"_{side}{i:05d}@8" for i in range(count)]))
+        commands = [[*launcher, program, f"../{side}/x.lib", *filter(None, [switch])] for side, switch in runs]
         for command in commands:
             subprocess.run(command, cwd=work, stdout=subprocess.DEVNULL, timeout=TIMEOUT, check=True)
             texts.add((work / "x.inc").read_bytes())
