@@ -43,6 +43,8 @@ def argument_parser(description):
     parser.add_argument("--lld-link", default="lld-link")
     parser.add_argument("--dlltool", default="llvm-dlltool")
     parser.add_argument("--wine32", default="/usr/lib/wine/wine")
+    parser.add_argument("--wine64", default="/usr/lib/wine/wine64")
+    parser.add_argument("--wineserver", default="/usr/lib/wine/wineserver")
     parser.add_argument("--wine-prefix")
     return parser
 
@@ -116,12 +118,13 @@ def link(lld_link, machine, objects, libraries, program):
     return program
 
 
-def run_under_wine(wine, expected, prefix):
+def run_under_wine(options, wine, expected):
     """Runs the programs, all at once (a 32-bit Wine process is slow to start
     under an emulator), and checks each one's output and exit status.
     expected: {program: (label, standard output, exit status)}. 1 when one
     differs."""
-    environment = wine_prefix.environment(prefix)
+    wine_prefix.start_services(options.wine64, options.wineserver, options.wine_prefix)
+    environment = wine_prefix.environment(options.wine_prefix)
     with concurrent.futures.ThreadPoolExecutor(max_workers=len(expected)) as pool:
         runs = {program: pool.submit(subprocess.run, [wine, str(program)], cwd=program.parent, env=environment,
                                      capture_output=True, timeout=600)

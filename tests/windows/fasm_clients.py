@@ -137,7 +137,7 @@ def programs(options):
             mode = switch[1:]
             output = f"{mode} ansi lstrlen 2\r\n{mode} unicode lstrlen 1\r\n".encode()
             expected[build_program(options, switch, workdir)] = (switch, output, 21)
-        return run_under_wine(options.wine32, expected, options.wine_prefix)
+        return run_under_wine(options, options.wine32, expected)
 
 
 def main():

@@ -310,13 +310,12 @@ def programs(options):
             executable = build_program(options, switch, program, workdir)
             expected[executable] = (switch or "no switch", f"{program.output}\r\n".encode(), STATUS)
         wine = options.wine32 if options.bits == "32" else options.wine64
-        return run_under_wine(wine, expected, options.wine_prefix)
+        return run_under_wine(options, wine, expected)
 
 
 def main():
     parser = argument_parser(__doc__)
     parser.add_argument("--jwasm", required=True)
-    parser.add_argument("--wine64", default="/usr/lib/wine/wine64")
     checks = parser.add_subparsers(dest="check", required=True)
     checks.add_parser("mingw").add_argument("switch", choices=list(TARGETS))
     checks.add_parser("programs").add_argument("bits", choices=list(PROGRAMS))

@@ -132,6 +132,7 @@ def imports(options):
 
 # ---- running programs -------------------------------------------------------
 def use_wine_environment(options):
+    start_services(options)
     os.environ.update(wine_environment(options))
     os.environ.pop("DISPLAY", None)
 
