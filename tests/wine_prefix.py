@@ -37,10 +37,10 @@ def start_services(wine64, wineserver, prefix, display=None):
     its start, or on none, for every later window. The server stays until
     it is stopped, or 30 s after its last program should a run be cut short;
     so every test that runs Windows programs calls this first. Otherwise,
-    after half a minute of tests without Wine, each program of the test
-    started a server of its own that ended 3 s after it: each run waited for
-    that end (a pipe held open), and a program that met the server ending
-    died with "wine client error: ... Connection reset by peer"."""
+    after half a minute of tests without Wine, each program of a test would
+    start a server of its own that ends 3 s after it: each run would wait
+    for that end (a pipe held open), and a program that meets the server
+    ending dies with "wine client error: ... Connection reset by peer"."""
     env = environment(prefix, display)
     subprocess.run([wineserver, "-k"], env=env, timeout=PATIENCE)
     subprocess.run([wineserver, "-w"], env=env, timeout=PATIENCE)
