@@ -166,6 +166,10 @@ int main(int argc, char** argv) {
     std::string command = argc == first + 1 ? argv[first] : "";
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) return Fail("cannot open the display");
+    // A window manager may reparent the window between two looks (unmapped a
+    // moment): a request that fails then gives no answer, and the look is
+    // tried again, where Xlib's own handler would end the probe.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     int status = command == "inspect" ? Inspect(display)
                  : command == "close" ? Close(display)
                  : command == "shown" ? Shown(display)
