@@ -37,9 +37,10 @@ import run_cases  # noqa: E402
 RUN_CASES = HERE.parent / "e2e" / "run_cases.py"
 MINGW_I686 = "/usr/i686-w64-mingw32/lib"
 GOLDEN_SWITCH = "-fd"
-# The shared cases that carvex.exe runs as they stand: the usage text and a
-# pattern that matches nothing.
-SHARED_CASES = ("banner: no arguments", "nothing matches")
+# The shared cases that carvex.exe runs as they stand: the usage text, a
+# pattern that matches nothing, includes in folders ANSI calls cannot name.
+SHARED_CASES = ("banner: no arguments", "nothing matches", "include in a folder of 245 characters replaced",
+                "include in a folder named dir\u0436 replaced")
 
 MESSAGE = b"Poasm 64-bit console example."
 PATIENCE = 30  # seconds; a Wine process start takes well under one
