@@ -22,8 +22,9 @@ int ParamCountFromDecoration(TextSpan digits);
 
 // The include text is made a piece at a time, in a buffer of at least
 // IncludePieceSize bytes and the room of one entry's lines, EntryRoom(the
-// longest name).
-constexpr SIZE_T IncludePieceSize = 0x10000;
+// longest name). A small buffer stays in the cache, and its pages, each a
+// fault when first touched, are few; a write a piece costs less than those.
+constexpr SIZE_T IncludePieceSize = 0x8000;
 SIZE_T EntryRoom(SIZE_T longestName);
 
 // Appends to 'piece' the lines of the entries from index 'next' on that
