@@ -36,8 +36,8 @@ struct IncludeFiles {
     // The number the next temporary name tries first: the one this run took
     // last, free again once that file took the target's place.
     DWORD NextNumber;
-    // The current folder as the system spells it, once a temporary file in
-    // it has told; and a final path asked for.
+    // The current folder as the system spells it, asked once a run; and the
+    // final path of the include asked for.
     TextBuffer RunFolder;
     TextBuffer FinalPath;
     // The include being written: its route, the outcome where settled, the

@@ -284,11 +284,9 @@ Search* StartSearch(const char* pattern) {
     if (path == nullptr) return nullptr;
     char* slash = strrchr(path, '/');
     const char* directory = ".";
-    const char* wildcard = path;
     if (slash != nullptr) {
         *slash = '\0';
         directory = slash == path ? "/" : path;
-        wildcard = slash + 1;
     }
     Search* search = static_cast<Search*>(calloc(1, sizeof(Search)));
     DIR* dir = search != nullptr ? opendir(directory) : nullptr;
@@ -297,7 +295,7 @@ Search* StartSearch(const char* pattern) {
     while (ok) {
         struct dirent* entry = readdir(dir);
         if (entry == nullptr) break;
-        if (SearchLists(wildcard, entry->d_name))
+        if (SearchLists(pattern, entry->d_name))
             ok = AddName(search, &capacity, entry->d_name);
     }
     if (dir != nullptr) closedir(dir);
