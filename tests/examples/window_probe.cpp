@@ -49,14 +49,16 @@ bool HasTitleAndClass(Display* display, Window window) {
 bool IsShown(Display* display, Window window);
 
 // Searches the whole tree for the shown window: a window manager, if any,
-// reparents it, and other windows may carry the same title.
+// reparents it, and other windows may carry the same title. The topmost one
+// is taken: a window's pixels are read off the screen, so one under another
+// reads as the window over it.
 Window FindWindow(Display* display, Window under) {
     if (HasTitleAndClass(display, under) && IsShown(display, under)) return under;
     Window root, parent, *children = nullptr;
     unsigned count = 0;
     if (!XQueryTree(display, under, &root, &parent, &children, &count)) return 0;
-    Window found = 0;
-    for (unsigned i = 0; i < count && found == 0; ++i) found = FindWindow(display, children[i]);
+    Window found = 0;  // XQueryTree lists the children bottom to top
+    for (unsigned i = count; i-- > 0 && found == 0;) found = FindWindow(display, children[i]);
     if (children != nullptr) XFree(children);
     return found;
 }
